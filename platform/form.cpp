@@ -1,0 +1,457 @@
+#include "platform/form.h"
+
+#include "platform/application.h"
+#include "platform/keys.h"
+#include "platform/x_window.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <bit>
+#include <stdexcept>
+
+namespace vendrake {
+
+namespace {
+
+// The layout window managers read from _MOTIF_WM_HINTS.
+constexpr long MwmHintsDecorations = 1L << 1;
+constexpr long MwmDecorAll = 1L << 0;
+
+TShiftState ShiftFromState(unsigned state)
+{
+    TShiftState shift = 0;
+    if (state & ShiftMask)
+        shift |= ssShift;
+    if (state & ControlMask)
+        shift |= ssCtrl;
+    if (state & Mod1Mask)
+        shift |= ssAlt;
+    return shift;
+}
+
+std::uint16_t VirtualKeyOf(const XKeyEvent& event)
+{
+    XKeyEvent copy = event;
+    KeySym keysym = XLookupKeysym(&copy, 0);
+    // With Num Lock on, keypad keys are digits, not cursor keys.
+    if ((event.state & Mod2Mask) && keysym >= XK_KP_Space && keysym <= XK_KP_Equal) {
+        KeySym shifted = XLookupKeysym(&copy, 1);
+        if (shifted >= XK_KP_0 && shifted <= XK_KP_9)
+            keysym = shifted;
+    }
+    return VirtualKeyFromKeysym(keysym);
+}
+
+// The pixel value of a colour in a window's visual.
+unsigned long PixelOf(TXWindow& window, TColorRef color)
+{
+    XVisualInfo wanted{};
+    wanted.visualid = window.VisualId();
+    wanted.screen = window.Screen();
+    int count = 0;
+    XVisualInfo* info =
+        XGetVisualInfo(window.Connection(), VisualIDMask | VisualScreenMask, &wanted, &count);
+    const unsigned red = color & 0xFF, green = (color >> 8) & 0xFF, blue = (color >> 16) & 0xFF;
+    unsigned long pixel = 0;
+    if (info && (info->c_class == TrueColor || info->c_class == DirectColor)) {
+        auto place = [](unsigned value, unsigned long mask) {
+            if (mask == 0)
+                return 0UL;
+            const int shift = std::countr_zero(mask);
+            const int bits = std::popcount(mask);
+            unsigned long scaled = bits >= 8 ? static_cast<unsigned long>(value) << (bits - 8)
+                                             : static_cast<unsigned long>(value) >> (8 - bits);
+            return (scaled << shift) & mask;
+        };
+        pixel = place(red, info->red_mask) | place(green, info->green_mask) |
+                place(blue, info->blue_mask);
+    } else {
+        // Colormapped screens: black or white, whichever is nearer.
+        Display* display = window.Connection();
+        pixel = red + green + blue >= 384 ? WhitePixel(display, window.Screen())
+                                          : BlackPixel(display, window.Screen());
+    }
+    if (info)
+        XFree(info);
+    return pixel;
+}
+
+} // namespace
+
+// -- TCanvas -----------------------------------------------------------------
+
+HWND TCanvas::Window() const { return FControl.Handle(); }
+
+HDC TCanvas::Handle() const { return GetDC(FControl.Handle()); }
+
+void TCanvas::FillRect(int x1, int y1, int x2, int y2)
+{
+    if (x2 <= x1 || y2 <= y1 || Brush.Style == TBrushStyle::bsClear)
+        return;
+    TXWindow& window = *FControl.Handle();
+    Display* display = window.Connection();
+    GC gc = XCreateGC(display, window.Id(), 0, nullptr);
+    XSetForeground(display, gc, PixelOf(window, Brush.Color));
+    XFillRectangle(display, window.Id(), gc, x1, y1, static_cast<unsigned>(x2 - x1),
+                   static_cast<unsigned>(y2 - y1));
+    XFreeGC(display, gc);
+    XFlush(display);
+}
+
+void TCanvas::Rectangle(int x1, int y1, int x2, int y2)
+{
+    FillRect(x1, y1, x2, y2);
+    if (x2 <= x1 || y2 <= y1 || Pen.Style == TPenStyle::psClear)
+        return;
+    TXWindow& window = *FControl.Handle();
+    Display* display = window.Connection();
+    GC gc = XCreateGC(display, window.Id(), 0, nullptr);
+    XSetForeground(display, gc, PixelOf(window, Pen.Color));
+    const int width = std::max(Pen.Width, 1);
+    if (Pen.Style == TPenStyle::psSolid) {
+        XSetLineAttributes(display, gc, static_cast<unsigned>(width), LineSolid, CapButt,
+                           JoinMiter);
+    } else {
+        static const char dash[] = {6, 2};
+        static const char dot[] = {1, 1};
+        const bool dashed = Pen.Style == TPenStyle::psDash;
+        XSetLineAttributes(display, gc, static_cast<unsigned>(width), LineOnOffDash, CapButt,
+                           JoinMiter);
+        XSetDashes(display, gc, 0, dashed ? dash : dot, 2);
+    }
+    // Keep the outline inside the area, as the filled part is.
+    const int inset = width / 2;
+    XDrawRectangle(display, window.Id(), gc, x1 + inset, y1 + inset,
+                   static_cast<unsigned>(std::max(x2 - x1 - width, 0)),
+                   static_cast<unsigned>(std::max(y2 - y1 - width, 0)));
+    XFreeGC(display, gc);
+    XFlush(display);
+}
+
+// -- TCustomControl ----------------------------------------------------------
+
+TCustomControl::TCustomControl(TForm& parent) : FParent(&parent), FCanvas(*this)
+{
+    parent.AddControl(*this);
+}
+
+TCustomControl::~TCustomControl()
+{
+    if (FParent)
+        FParent->RemoveControl(*this);
+}
+
+HWND TCustomControl::Handle()
+{
+    if (FWindow)
+        return FWindow.get();
+    if (!FParent)
+        throw std::runtime_error("a control without a form has no window");
+    TXWindow& parent = *FParent->Handle();
+    if (FAlign == TAlign::alClient) {
+        FLeft = 0;
+        FTop = 0;
+        FWidth = FParent->ClientWidth();
+        FHeight = FParent->ClientHeight();
+    }
+    TXWindowParams params;
+    params.Parent = parent.Id();
+    params.Left = FLeft;
+    params.Top = FTop;
+    params.Width = FWidth;
+    params.Height = FHeight;
+    params.EventMask = ExposureMask | StructureNotifyMask;
+    params.Background = false;
+    FWindow = std::make_unique<TXWindow>(parent.Connection(), parent.DisplayName(),
+                                         parent.Screen(), params);
+    FWindow->OnEvent = [this](const XEvent& event) { HandleEvent(event); };
+    FWindow->Map();
+    Resize();
+    return FWindow.get();
+}
+
+void TCustomControl::SetBounds(int left, int top, int width, int height)
+{
+    const bool resized = width != FWidth || height != FHeight;
+    FLeft = left;
+    FTop = top;
+    FWidth = width;
+    FHeight = height;
+    if (!FWindow)
+        return;
+    FWindow->MoveResize(left, top, width, height);
+    if (resized)
+        Resize();
+}
+
+void TCustomControl::SetAlign(TAlign align)
+{
+    FAlign = align;
+    Realign();
+}
+
+void TCustomControl::Realign()
+{
+    if (FAlign == TAlign::alClient && FParent)
+        SetBounds(0, 0, FParent->ClientWidth(), FParent->ClientHeight());
+}
+
+void TCustomControl::Invalidate()
+{
+    if (!FWindow)
+        return;
+    // Without a background this clears nothing; it only sends Expose.
+    XClearArea(FWindow->Connection(), FWindow->Id(), 0, 0, 0, 0, True);
+    XFlush(FWindow->Connection());
+}
+
+void TCustomControl::Paint()
+{
+    if (OnPaint)
+        OnPaint(*this);
+}
+
+void TCustomControl::Resize()
+{
+    if (OnResize)
+        OnResize(*this);
+}
+
+void TCustomControl::HandleEvent(const XEvent& event)
+{
+    switch (event.type) {
+    case Expose:
+        if (event.xexpose.count == 0)
+            Paint();
+        break;
+    // No ConfigureNotify: controls are sized by their form alone, and the
+    // server's echo of an earlier size would only make them flicker back.
+    default:
+        break;
+    }
+}
+
+void TCustomControl::FormGone()
+{
+    // X destroys child windows with their parent; forget ours first.
+    FWindow.reset();
+    FParent = nullptr;
+}
+
+// -- TForm -------------------------------------------------------------------
+
+TForm::TForm(TApplication& application)
+    : FApplication(application), FConnection(application.SharedConnection())
+{
+    application.FormCreated(*this);
+}
+
+TForm::~TForm()
+{
+    for (TCustomControl* control : FControls)
+        control->FormGone();
+    FControls.clear();
+    FWindow.reset();
+    FApplication.FormDestroyed(*this);
+}
+
+void TForm::AddControl(TCustomControl& control) { FControls.push_back(&control); }
+
+void TForm::RemoveControl(TCustomControl& control)
+{
+    FControls.erase(std::remove(FControls.begin(), FControls.end(), &control), FControls.end());
+}
+
+HWND TForm::Handle()
+{
+    if (FWindow)
+        return FWindow.get();
+    if (!FApplication.Initialized())
+        throw std::runtime_error("a form needs the application's X display: Initialize first");
+    FConnection = FApplication.SharedConnection();
+    Display* display = FApplication.Connection();
+
+    TXWindowParams params;
+    params.Left = FLeft;
+    params.Top = FTop;
+    params.Width = FWidth;
+    params.Height = FHeight;
+    params.EventMask = KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+    params.Background = true;
+    params.BackgroundPixel = BlackPixel(display, FApplication.Screen());
+    FWindow = std::make_unique<TXWindow>(display, FApplication.DisplayName(),
+                                         FApplication.Screen(), params);
+    FWindow->OnEvent = [this](const XEvent& event) { HandleEvent(event); };
+    FWindow->OnRecreated = [this](TXWindow&) { ApplyWindowManagerHints(); };
+
+    FWmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    FWmDeleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    FMotifHints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
+    const std::string& title = FApplication.Title;
+    FWindow->SetClass(title.empty() ? "form" : title, title.empty() ? "Form" : title);
+    ApplyWindowManagerHints();
+    SizeChanged();
+    return FWindow.get();
+}
+
+void TForm::ApplyWindowManagerHints()
+{
+    Display* display = FWindow->Connection();
+    const Window id = FWindow->Id();
+
+    FWindow->SetTitle(FCaption);
+
+    Atom protocols[] = {FWmDeleteWindow};
+    XSetWMProtocols(display, id, protocols, 1);
+
+    // Ask for the position and size as given, not where the window manager
+    // would like them.
+    XSizeHints hints{};
+    hints.flags = USPosition | USSize | PPosition | PSize;
+    hints.x = FLeft;
+    hints.y = FTop;
+    hints.width = FWidth;
+    hints.height = FHeight;
+    XSetWMNormalHints(display, id, &hints);
+
+    long motif[5] = {MwmHintsDecorations, 0,
+                     FBorderStyle == TBorderStyle::bsNone ? 0 : MwmDecorAll, 0, 0};
+    XChangeProperty(display, id, FMotifHints, FMotifHints, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(motif), 5);
+    XFlush(display);
+}
+
+void TForm::SetCaption(const std::string& caption)
+{
+    FCaption = caption;
+    if (FWindow)
+        FWindow->SetTitle(FCaption);
+}
+
+void TForm::SetBorderStyle(TBorderStyle style)
+{
+    FBorderStyle = style;
+    if (FWindow)
+        ApplyWindowManagerHints();
+}
+
+void TForm::SetBounds(int left, int top, int width, int height)
+{
+    const bool resized = width != FWidth || height != FHeight;
+    FLeft = left;
+    FTop = top;
+    FWidth = width;
+    FHeight = height;
+    if (!FWindow)
+        return;
+    ApplyWindowManagerHints();
+    FWindow->MoveResize(left, top, width, height);
+    if (resized)
+        SizeChanged();
+}
+
+void TForm::SizeChanged()
+{
+    for (TCustomControl* control : FControls)
+        control->Realign();
+    Resize();
+}
+
+void TForm::Show()
+{
+    Handle();
+    FVisible = true;
+    FPlaceAfterMap = true;
+    FWindow->Map();
+}
+
+void TForm::Hide()
+{
+    FVisible = false;
+    if (FWindow)
+        FWindow->Unmap();
+}
+
+void TForm::Close()
+{
+    if (FApplication.MainForm() == this)
+        FApplication.Terminate();
+    else
+        Hide();
+}
+
+void TForm::KeyDown(std::uint16_t& key, TShiftState shift)
+{
+    if (OnKeyDown)
+        OnKeyDown(*this, key, shift);
+}
+
+void TForm::KeyUp(std::uint16_t& key, TShiftState shift)
+{
+    if (OnKeyUp)
+        OnKeyUp(*this, key, shift);
+}
+
+void TForm::Resize()
+{
+    if (OnResize)
+        OnResize(*this);
+}
+
+void TForm::HandleEvent(const XEvent& event)
+{
+    Display* display = FWindow->Connection();
+    switch (event.type) {
+    case KeyPress:
+    case KeyRelease: {
+        std::uint16_t key = VirtualKeyOf(event.xkey);
+        if (key == 0)
+            break;
+        if (event.type == KeyPress)
+            KeyDown(key, ShiftFromState(event.xkey.state));
+        else
+            KeyUp(key, ShiftFromState(event.xkey.state));
+        break;
+    }
+    case ConfigureNotify: {
+        const XConfigureEvent& configure = event.xconfigure;
+        // Real events from inside a window manager's frame carry coordinates
+        // relative to the frame; the manager's synthetic ones are root-relative.
+        if (configure.send_event || !FReparented) {
+            FLeft = configure.x;
+            FTop = configure.y;
+        }
+        const bool resized = configure.width != FWidth || configure.height != FHeight;
+        FWidth = configure.width;
+        FHeight = configure.height;
+        FWindow->NoteGeometry(FLeft, FTop, FWidth, FHeight);
+        if (resized)
+            SizeChanged();
+        break;
+    }
+    case ReparentNotify:
+        FReparented = event.xreparent.parent != RootWindow(display, FWindow->Screen());
+        break;
+    case MapNotify:
+        if (FPlaceAfterMap) {
+            // Window managers may have placed the window as they liked.
+            FPlaceAfterMap = false;
+            FWindow->MoveResize(FLeft, FTop, FWidth, FHeight);
+            TXErrorTrap trap(display);  // not viewable yet inside a frame: no matter
+            XSetInputFocus(display, FWindow->Id(), RevertToParent, CurrentTime);
+        }
+        break;
+    case ClientMessage:
+        if (event.xclient.message_type == FWmProtocols &&
+            static_cast<unsigned long>(event.xclient.data.l[0]) == FWmDeleteWindow)
+            Close();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace vendrake

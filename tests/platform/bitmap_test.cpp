@@ -1,0 +1,58 @@
+#include "platform/bitmap.h"
+
+#include <gtest/gtest.h>
+
+using namespace vendrake;
+
+TEST(Bitmap, RowsArePaddedAndResizingKeepsTheCorner)
+{
+    TBitmap b(3, 2, TPixelFormat::pf24bit);
+    EXPECT_EQ(b.RowBytes(), 12u); // 9 bytes padded to 12
+    b.ScanLine(0)[0] = 1;
+    b.ScanLine(1)[8] = 2;
+    b.SetSize(5, 3);
+    EXPECT_EQ(b.RowBytes(), 16u);
+    EXPECT_EQ(b.ScanLine(0)[0], 1);
+    EXPECT_EQ(b.ScanLine(1)[8], 2);
+    EXPECT_EQ(b.ScanLine(2)[0], 0);
+    EXPECT_EQ(TBitmap(5, 1, TPixelFormat::pf1bit).RowBytes(), 4u);
+    EXPECT_EQ(TBitmap(9, 1, TPixelFormat::pf4bit).RowBytes(), 8u);
+    EXPECT_EQ(TBitmap(3, 1, TPixelFormat::pf15bit).RowBytes(), 8u);
+    b.SetWidth(-4);
+    EXPECT_EQ(b.Width(), 0);
+    EXPECT_THROW(TBitmap(1 << 20, 1 << 20, TPixelFormat::pf32bit), EBitmapSize);
+}
+
+TEST(Bitmap, NearestNeighbourStretch)
+{
+    TBitmap src(2, 2, TPixelFormat::pf32bit);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            src.ScanLine(y)[x * 4] = static_cast<std::uint8_t>(10 * y + x + 1);
+    TBitmap dst(4, 4, TPixelFormat::pf32bit);
+    src.StretchTo(dst, {0, 0, 4, 4});
+    const int expected[4][4] = {{1, 1, 2, 2}, {1, 1, 2, 2}, {11, 11, 12, 12}, {11, 11, 12, 12}};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(dst.ScanLine(y)[x * 4], expected[y][x]) << x << "," << y;
+
+    // Shrinking samples, and a rectangle partly outside is clipped.
+    TBitmap small(1, 1, TPixelFormat::pf32bit);
+    dst.StretchTo(small, {0, 0, 1, 1});
+    EXPECT_EQ(small.ScanLine(0)[0], 1);
+    TBitmap edge(2, 2, TPixelFormat::pf32bit);
+    src.StretchTo(edge, {-1, -1, 3, 3});
+    EXPECT_EQ(edge.ScanLine(0)[0], 1);
+    EXPECT_EQ(edge.ScanLine(1)[4], 12);
+
+    // Packed 4-bit pixels keep their nibble order, and the palette comes along.
+    TBitmap four(2, 1, TPixelFormat::pf4bit);
+    four.ScanLine(0)[0] = 0x3A;
+    four.Palette.resize(16);
+    four.Palette[3].Red = 200;
+    TBitmap wide(4, 1, TPixelFormat::pf4bit);
+    four.StretchTo(wide, {0, 0, 4, 1});
+    EXPECT_EQ(wide.ScanLine(0)[0], 0x33);
+    EXPECT_EQ(wide.ScanLine(0)[1], 0xAA);
+    EXPECT_EQ(wide.Palette[3].Red, 200);
+}

@@ -1,0 +1,96 @@
+// The device and canvas on a real window, with Mesa's OpenGL.
+#include "tests/support/x_helpers.h"
+
+#include "platform/form.h"
+#include "platform/x_window.h"
+#include "scene/device.h"
+#include "scene/gl_entry_points.h"
+#include "scene/viewport.h"
+
+#include <array>
+#include <thread>
+
+namespace vendrake {
+namespace {
+
+struct DeviceTest : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_FALSE(test::TestDisplay().empty()) << "these tests need an X server";
+        application.Initialize(test::TestDisplay());
+        form = std::make_unique<TForm>(application);
+        form->SetBorderStyle(TBorderStyle::bsNone);
+        form->SetBounds(700, 620, 80, 60);
+        surface = std::make_unique<TCustomControl>(*form);
+        surface->SetAlign(TAlign::alClient);
+        form->Show();
+        ASSERT_TRUE(test::WaitUntil([&] {
+            application.ProcessMessages();
+            return observer.Viewable(surface->Handle()->Id());
+        }));
+    }
+
+    TApplication application;
+    test::TObserver observer;
+    std::unique_ptr<TForm> form;
+    std::unique_ptr<TCustomControl> surface;
+};
+
+TEST_F(DeviceTest, ContextOnTheRankedFormatDrawsOnAnotherThread)
+{
+    auto device = std::make_unique<TgrOpengl>();
+    ASSERT_TRUE(device->CreateContext(surface->Handle(), {6, 2, 5, 0, 3, 7}));
+    ASSERT_NE(device->RenderContext, nullptr);
+
+    // The renderer's list puts a double-buffered format with depth first, and
+    // that is the one set on the window.
+    const TgrPixelFormat* chosen = device->Formats.Get(0);
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_TRUE(chosen->DoubleBuffer);
+    EXPECT_TRUE(chosen->HasDepth);
+    EXPECT_EQ(wglGetPixelFormat(device->DeviceContext), chosen->Index);
+    EXPECT_TRUE(glExtensions.ARB_multitexture);
+
+    std::array<std::uint8_t, 4> pixel{};
+    bool depthTest = false;
+    std::thread painter([&] {
+        device->MakeCurrent();
+        GLboolean enabled = GL_FALSE;
+        gl.glGetBooleanv(GL_DEPTH_TEST, &enabled); // CreateContext enabled it
+        depthTest = enabled == GL_TRUE;
+        gl.glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
+        gl.glClear(GL_COLOR_BUFFER_BIT);
+        gl.glReadPixels(10, 10, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel.data());
+        device->Swap();
+        device->ReleaseCurrent();
+    });
+    painter.join();
+    EXPECT_TRUE(depthTest);
+    EXPECT_EQ(pixel, (std::array<std::uint8_t, 4>{0, 255, 0, 255}));
+    EXPECT_TRUE(test::WaitUntil([&] { return observer.Pixel(surface->Handle()->Id(), 5, 5) == 0x00FF00; }))
+        << "the swap never reached the window";
+    device.reset();
+}
+
+TEST_F(DeviceTest, CanvasFollowsTheWindowsClientRectangle)
+{
+    TgrCanvas canvas(nullptr);
+    canvas.SetCanvas(&surface->Canvas());
+    canvas.UpdateRectFromWindow();
+    EXPECT_EQ(canvas.Rect.Left, 0);
+    EXPECT_EQ(canvas.Rect.Top, 0);
+    EXPECT_EQ(canvas.Rect.Right, 80);
+    EXPECT_EQ(canvas.Rect.Bottom, 60);
+
+    form->SetBounds(700, 620, 96, 40);
+    ASSERT_TRUE(test::WaitUntil([&] {
+        application.ProcessMessages();
+        return surface->Width() == 96 && surface->Height() == 40;
+    }));
+    canvas.UpdateRectFromWindow();
+    EXPECT_EQ(canvas.Rect.Right, 96);
+    EXPECT_EQ(canvas.Rect.Bottom, 40);
+}
+
+} // namespace
+} // namespace vendrake
