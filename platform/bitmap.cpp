@@ -55,7 +55,7 @@ void TBitmap::SetSize(int width, int height)
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(total), 0);
     const std::size_t keepBytes = std::min(rowBytes, FRowBytes);
     const int keepRows = std::min(height, FHeight);
-    for (int y = 0; y < keepRows; ++y)
+    for (int y = 0; keepBytes > 0 && y < keepRows; ++y)
         std::memcpy(pixels.data() + std::size_t(y) * rowBytes, ScanLine(y), keepBytes);
     FPixels = std::move(pixels);
     FRowBytes = rowBytes;
