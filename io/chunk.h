@@ -11,6 +11,16 @@ namespace vendrake {
 // (file bytes 4B 4C 45 5A).
 constexpr std::uint32_t ChunkGroupKey = 0x5A454C4B;
 
+// Type keys of the node chunks; read as big-endian text they spell the name.
+constexpr std::uint32_t ChunkTypeMesh = 0x4D455348;        // MESH
+constexpr std::uint32_t ChunkTypeMaterial = 0x4D54524C;    // MTRL
+constexpr std::uint32_t ChunkTypeMap = 0x4D4D4150;         // MMAP
+constexpr std::uint32_t ChunkTypeTexture = 0x54585452;     // TXTR
+constexpr std::uint32_t ChunkTypeTransform = 0x49505253;   // IPRS
+constexpr std::uint32_t ChunkTypeCamera = 0x43414D52;      // CAMR
+constexpr std::uint32_t ChunkTypeAnimTransform = 0x4354524C; // CTRL
+constexpr std::uint32_t ChunkTypeLight = 0x4C474854;       // LGHT
+
 struct TChunkHeader {
     std::uint32_t GroupKey = 0;
     std::uint32_t TypeKey = 0;

@@ -28,6 +28,15 @@ int StorageBits(TPixelFormat format)
     return bits == 15 ? 16 : (bits == 0 ? 32 : bits);
 }
 
+// One destination row of a nearest-neighbour stretch, B bytes per pixel;
+// column[x - x0] is the source column of destination column x.
+template <std::size_t B>
+void StretchRow(std::uint8_t* dst, const std::uint8_t* src, const int* column, int x0, int x1)
+{
+    for (int x = x0; x < x1; ++x)
+        std::memcpy(dst + std::size_t(x) * B, src + std::size_t(column[x - x0]) * B, B);
+}
+
 } // namespace
 
 TBitmap::TBitmap(int width, int height, TPixelFormat format) : FPixelFormat(format)
@@ -41,6 +50,11 @@ std::size_t TBitmap::RowBytesFor(int width, TPixelFormat format)
     return static_cast<std::size_t>(((bits + 31) / 32) * 4);
 }
 
+std::uint64_t TBitmap::BytesFor(int width, int height, TPixelFormat format)
+{
+    return std::uint64_t(RowBytesFor(width, format)) * std::uint64_t(std::max(height, 0));
+}
+
 void TBitmap::SetSize(int width, int height)
 {
     width = std::max(width, 0);
@@ -48,7 +62,7 @@ void TBitmap::SetSize(int width, int height)
     if (width == FWidth && height == FHeight)
         return;
     const std::size_t rowBytes = RowBytesFor(width, FPixelFormat);
-    const std::uint64_t total = std::uint64_t(rowBytes) * std::uint64_t(height);
+    const std::uint64_t total = BytesFor(width, height, FPixelFormat);
     if (total > MaxBytes)
         throw EBitmapSize("bitmap of " + std::to_string(width) + " x " + std::to_string(height) + " at " +
                           std::to_string(StorageBits(FPixelFormat)) + " bits per pixel is too large");
@@ -90,14 +104,23 @@ void TBitmap::StretchTo(TBitmap& dest, const TBitmapRect& rect) const
     std::vector<int> column(static_cast<std::size_t>(x1 - x0));
     for (int x = x0; x < x1; ++x)
         column[std::size_t(x - x0)] = static_cast<int>(std::int64_t(x - rect.Left) * FWidth / rw);
+    const bool sameWidth = rw == FWidth;
     for (int y = y0; y < y1; ++y) {
         const int sy = static_cast<int>(std::int64_t(y - rect.Top) * FHeight / rh);
         const std::uint8_t* src = ScanLine(sy);
         std::uint8_t* dst = dest.ScanLine(y);
-        if (bits >= 8) {
+        if (bits >= 8 && sameWidth) {
+            // No horizontal scaling: the visible part of the row in one copy.
             const std::size_t b = std::size_t(bits / 8);
-            for (int x = x0; x < x1; ++x)
-                std::memcpy(dst + std::size_t(x) * b, src + std::size_t(column[std::size_t(x - x0)]) * b, b);
+            std::memcpy(dst + std::size_t(x0) * b, src + std::size_t(x0 - rect.Left) * b,
+                        std::size_t(x1 - x0) * b);
+        } else if (bits >= 8) {
+            switch (bits / 8) {
+            case 1: StretchRow<1>(dst, src, column.data(), x0, x1); break;
+            case 2: StretchRow<2>(dst, src, column.data(), x0, x1); break;
+            case 3: StretchRow<3>(dst, src, column.data(), x0, x1); break;
+            default: StretchRow<4>(dst, src, column.data(), x0, x1); break;
+            }
         } else {
             // 1 and 4 bits: pixels packed from the high bits down.
             const int perByte = 8 / bits;

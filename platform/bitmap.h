@@ -37,6 +37,10 @@ public:
     TBitmap() = default;
     TBitmap(int width, int height, TPixelFormat format);
 
+    // Pixel memory a bitmap of this size and format takes, row padding
+    // included, so readers can refuse an image before allocating it.
+    static std::uint64_t BytesFor(int width, int height, TPixelFormat format);
+
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
     TPixelFormat PixelFormat() const { return FPixelFormat; }

@@ -56,3 +56,29 @@ TEST(Bitmap, NearestNeighbourStretch)
     EXPECT_EQ(wide.ScanLine(0)[1], 0xAA);
     EXPECT_EQ(wide.Palette[3].Red, 200);
 }
+
+TEST(Bitmap, VerticalOnlyStretchCopiesWholeRowsAndSizesAreKnownUpFront)
+{
+    TBitmap src(3, 2, TPixelFormat::pf24bit);
+    for (int y = 0; y < 2; ++y)
+        for (int i = 0; i < 9; ++i)
+            src.ScanLine(y)[i] = static_cast<std::uint8_t>(100 * y + i);
+    TBitmap tall(3, 4, TPixelFormat::pf24bit);
+    src.StretchTo(tall, {0, 0, 3, 4});
+    for (int y = 0; y < 4; ++y)
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(tall.ScanLine(y)[i], 100 * (y / 2) + i) << y << "," << i;
+    EXPECT_EQ(tall.ScanLine(0)[9], 0); // the row padding stays untouched
+
+    // Same width, shifted left by one pixel: the visible part only.
+    TBitmap shifted(3, 2, TPixelFormat::pf24bit);
+    src.StretchTo(shifted, {-1, 0, 2, 2});
+    EXPECT_EQ(shifted.ScanLine(1)[0], 103);
+    EXPECT_EQ(shifted.ScanLine(1)[5], 108);
+    EXPECT_EQ(shifted.ScanLine(1)[6], 0);
+
+    EXPECT_EQ(TBitmap::BytesFor(3, 2, TPixelFormat::pf24bit), 24u);
+    EXPECT_EQ(TBitmap::BytesFor(65535, 65535, TPixelFormat::pf32bit), 65535ull * 65535 * 4);
+    EXPECT_EQ(TBitmap::BytesFor(-5, 7, TPixelFormat::pf8bit), 0u);
+    EXPECT_EQ(TBitmap::BytesFor(5, -7, TPixelFormat::pf8bit), 0u);
+}

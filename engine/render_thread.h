@@ -1,0 +1,68 @@
+#pragma once
+// TRenderThread: the one thread that paints. It takes the OpenGL context for
+// its whole life and paints frame after frame until told to terminate,
+// handing every effect the frame time in hundredths of a second.
+#include "engine/effect_list.h"
+#include "platform/thread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace vendrake {
+
+class TgrOpengl;
+class TgrCanvas;
+
+class TRenderThread : public TThread {
+public:
+    // Created suspended; runs from Resume on.
+    TRenderThread();
+    // Stops the body first: it uses this object's fields.
+    ~TRenderThread() override;
+
+    // The renderer's objects, handed over before Resume; not owned.
+    void SetDevice(TgrOpengl* device) { FDevice = device; }
+    void SetCanvas(TgrCanvas* canvas) { FCanvas = canvas; }
+    void SetEffects(std::shared_ptr<TInternalEffectList> effects) { FEffects = std::move(effects); }
+
+    // The thread body: binds the context, then measures and paints frames
+    // until Terminated, then finishes and releases the context.
+    void ThreadMain();
+    // Main thread: the window changed size; the next frame has the main
+    // thread read the canvas's rectangle again.
+    void RequestResize() { FResizePending = true; }
+    // One frame: clear, pending viewport update, canvas, every painter
+    // effect after its inputs, swap, yield.
+    void RenderFrame();
+    // Paints Effect once per frame, after the effects its inputs are linked
+    // to; a cycle of links ends at an effect already painted this frame.
+    void PaintEffect(TInternalEffect& Effect);
+
+    // The accumulated time and the last frame's duration, in hundredths of a
+    // second. Read them only while the body is not running.
+    float Time() const { return FTime; }
+    float Delta() const { return FDelta; }
+    bool ResizePending() const { return FResizePending; }
+
+protected:
+    void Execute() override { ThreadMain(); }
+    // Runs on the main thread while the render thread waits for it.
+    virtual void UpdateViewport();
+
+    TgrOpengl* FDevice = nullptr;
+    TgrCanvas* FCanvas = nullptr;
+    std::shared_ptr<TInternalEffectList> FEffects;
+    // The effects painted in the current frame, held without owning them:
+    // the effect list (or a linking property's owner) keeps them alive.
+    TInternalEffectList FPainted;
+    // The only flag the two threads share: set by the main thread, taken by
+    // the render thread.
+    std::atomic<bool> FResizePending{false};
+    std::int64_t FFrequency = 0;
+    std::int64_t FLastCount = 0;
+    float FTime = 0;
+    float FDelta = 0;
+};
+
+} // namespace vendrake

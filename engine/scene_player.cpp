@@ -1,0 +1,72 @@
+#include "engine/scene_player.h"
+
+#include "anim/track.h"
+#include "io/loader.h"
+#include "scene/control.h"
+#include "scene/gl_entry_points.h"
+
+namespace vendrake {
+
+TMaxPlayer::TMaxPlayer() = default;
+TMaxPlayer::~TMaxPlayer() = default;
+
+void TMaxPlayer::SetSceneFile(const std::string& FileName)
+{
+    auto loader = std::make_unique<TgrLoader>();
+    loader->RegisterNodeClasses();
+    FLoader = std::move(loader);
+    FSceneFile = FileName;
+}
+
+void TMaxPlayer::DoLoaded()
+{
+    if (FOnLoaded)
+        FOnLoaded(*this);
+}
+
+void TMaxPlayer::Init(std::int32_t Param)
+{
+    TInternalEffect::Init(Param);
+    FEffectType = "Painter";
+    if (!FSceneFile.empty() && FLoader) {
+        FLoader->LoadFromFile(FSceneFile);
+        FRoot = FLoader->BuildScene();
+        DoLoaded();
+        FSceneNames.clear();
+        if (FRoot->Is<TgrChooser>())
+            for (const TgrTreePtr& child : FRoot->Children())
+                if (const TgrTreePtr& first = child->GetChild(0))
+                    FSceneNames.push_back(first->Name);
+        FTracks = FLoader->Anims();
+        FTrackOwners = FLoader->AnimTransforms;
+    }
+    gl.glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 1);
+    FSceneTime = 0;
+    gl.glEnable(GL_CULL_FACE);
+}
+
+void TMaxPlayer::Render(float Time, float Delta)
+{
+    TInternalEffect::Render(Time, Delta);
+    gl.glLoadIdentity();
+    gl.glEnable(GL_LIGHTING);
+    gl.glEnable(GL_LIGHT0);
+    FSceneTime = static_cast<double>(FSceneTime + 0.1L * Delta);
+    gl.glPushMatrix();
+    gl.glTranslatef(-100, 0, -500);
+    gl.glDisable(GL_LIGHTING);
+    // A strip of one vertex draws nothing; it leaves the current colour white
+    // for the scene.
+    gl.glBegin(GL_LINE_STRIP);
+    gl.glVertex2f(0, 0);
+    gl.glColor3f(1, 1, 1);
+    for (TAnim* track : FTracks)
+        track->Evaluate(FSceneTime);
+    gl.glEnd();
+    gl.glEnable(GL_LIGHTING);
+    gl.glPopMatrix();
+    if (FRoot)
+        FRoot->Action();
+}
+
+} // namespace vendrake

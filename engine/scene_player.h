@@ -1,0 +1,56 @@
+#pragma once
+// TMaxPlayer: the built-in painter effect that plays a scene file. Init loads
+// the scene and tells its owner; Render advances the scene clock by a tenth
+// of the frame delta, evaluates every animation track and paints the tree.
+#include "engine/effect.h"
+#include "scene/tree.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vendrake {
+
+class TAnim;
+class TgrLoader;
+
+class TMaxPlayer : public TInternalEffect {
+    VENDRAKE_EFFECT_CLASS(TMaxPlayer, TInternalEffect)
+public:
+    using TNotifyEvent = std::function<void(TMaxPlayer& Sender)>;
+
+    TMaxPlayer();
+    ~TMaxPlayer() override;
+
+    // A fresh loader with the scene file's node classes; loading happens in
+    // the next Init. A previous loader and scene are released.
+    void SetSceneFile(const std::string& FileName);
+    void SetOnLoaded(TNotifyEvent Handler) { FOnLoaded = std::move(Handler); }
+    void DoLoaded();
+
+    // Loads the scene (when a file is set), builds the tree, notifies, and
+    // sets the fixed lighting state; the clock starts again at 0. A load error
+    // propagates and leaves the previous scene in place.
+    void Init(std::int32_t Param) override;
+    void Render(float Time, float Delta) override;
+
+    const TgrTreePtr& Root() const { return FRoot; }
+    TgrLoader* Loader() const { return FLoader.get(); }
+    double SceneTime() const { return FSceneTime; }
+    const std::vector<std::string>& SceneNames() const { return FSceneNames; }
+
+private:
+    std::unique_ptr<TgrLoader> FLoader;
+    std::string FSceneFile;
+    std::vector<std::string> FSceneNames;
+    std::vector<TAnim*> FTracks;
+    // Keeps the nodes that own FTracks alive for as long as the tracks are
+    // used, whatever later loads do to the loader's lists.
+    TgrTreePtr FTrackOwners;
+    double FSceneTime = 0;
+    TNotifyEvent FOnLoaded;
+    TgrTreePtr FRoot;
+};
+
+} // namespace vendrake

@@ -1,0 +1,21 @@
+#pragma once
+// The y3d commands, callable from tests: each writes its output to out,
+// reports errors by exception, and returns the exit status.
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vendrake::y3d {
+
+// One line per chunk as the loader reads it: offset, type, size, node class
+// and name, nested chunks indented by two more spaces.
+int Inspect(const std::string& fileName, std::ostream& out);
+// The scene tree BuildScene returns, or with materials the material tree.
+int Tree(const std::string& fileName, bool materials, std::ostream& out);
+// Dispatches a command line (without the program name); errors become one
+// line "y3d: <message>" on err and status 1.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+extern const char* const HelpText;
+
+} // namespace vendrake::y3d
