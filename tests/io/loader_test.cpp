@@ -363,3 +363,113 @@ TEST(Loader, FileRoundTripAndTheFileIsClosed)
     EXPECT_THROW(loader.LoadFromFile(path + ".missing"), EFOpenError);
     std::filesystem::remove(path);
 }
+
+TEST(SceneWriter, EveryChunkKindReadsBackItsValues)
+{
+    TScene s;
+    TCameraDesc camera = Camera(1, "lens");
+    camera.Lens = 9;
+    camera.Far = 800;
+    camera.Near = 0.5f;
+    s.Writer.Camera(camera);
+    s.Writer.Transform({4, {1, 2, 3}, {0.5f, 0.5f, 0.5f, 0.5f}, {7, 7, 7}});
+    TMaterialDesc material;
+    material.Header = {6, 0, 0, "m"};
+    material.Shading = 0;
+    material.TwoSided = 1;
+    material.Wireframe = 1;
+    material.LineWidth = 2.5f;
+    material.Ambient = {0.1f, 0.2f, 0.3f, 0.4f};
+    material.Diffuse = {0.5f, 0.6f, 0.7f, 0.8f};
+    material.Specular = {0.8f, 0.4f, 0.2f, 1};
+    material.Emission = {0.01f, 0.02f, 0.03f, 0.04f};
+    material.Shininess = 0.3f;
+    material.SpecularLevel = 0.5f;
+    s.Writer.Material(material, [&] { s.Writer.Map({1, 0, 11, 22}); });
+    TTexMapDesc tex = InlineTexture("pixels", 4);
+    tex.Width = 1;
+    tex.Height = 2;
+    tex.Pixels = {1, 2, 3, 4, 5, 6, 7, 8}; // top row, then bottom row
+    s.Writer.TexMap(tex);
+    TAnimTransformDesc anim;
+    anim.Id = 8;
+    anim.OwnerId = 9;
+    anim.Kind = 2;
+    anim.FloatsPerKey = 3;
+    anim.Step = 5;
+    anim.Keys = {{1, 2, 3}, {4, 5, 6}};
+    s.Writer.AnimTransform(anim);
+    TLightDesc light;
+    light.Header = {10, 0, 0, "spot"};
+    light.Spot = true;
+    light.Cone = 90;
+    light.Color = {0.5f, 0.25f, 1};
+    light.Multiplier = 2;
+    light.Specular = false;
+    light.Attenuated = true;
+    light.AttenuationDistance = 10;
+    s.Writer.Light(light);
+    TMeshDesc mesh = Triangle(11, 1, "tri");
+    mesh.Flags = 0x2 | 0x8; // position and normal
+    mesh.Vertices = {0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1};
+    mesh.Faces = {{4, 0, 0, 3}};
+    s.Writer.Mesh(mesh);
+    s.Load();
+    const auto& root = *s.Loader.Root;
+    ASSERT_EQ(root.Count(), 7);
+
+    const auto& cam = static_cast<const TgrViewPort&>(*root.GetChild(0));
+    EXPECT_EQ(cam.Id, 1);
+    EXPECT_EQ(cam.FieldOfView, 7.0f);
+    EXPECT_EQ(cam.Far, 800.0f);
+    EXPECT_EQ(cam.Near, 0.5f);
+
+    const auto& prs = static_cast<const TgrPRS&>(*root.GetChild(1));
+    EXPECT_EQ(prs.OwnerId, 4);
+    EXPECT_EQ(prs.Position, (TVector3{1, 2, 3}));
+    EXPECT_EQ(prs.Rotation, (TQuat{0.5f, 0.5f, 0.5f, 0.5f}));
+
+    const auto& mat = static_cast<const TgrMaterial&>(*root.GetChild(2));
+    EXPECT_EQ(mat.ShadeModel, static_cast<std::uint32_t>(GL_FLAT));
+    EXPECT_EQ(mat.Face, static_cast<std::uint32_t>(GL_FRONT_AND_BACK));
+    EXPECT_EQ(mat.PolygonMode, static_cast<std::uint32_t>(GL_LINE));
+    EXPECT_EQ(mat.LineWidth, 2.5f);
+    EXPECT_EQ(mat.Ambient, material.Ambient);
+    EXPECT_EQ(mat.Diffuse, material.Diffuse);
+    EXPECT_EQ(mat.Specular, (TVector4{0.4f, 0.2f, 0.1f, 1}));
+    EXPECT_EQ(mat.Emission, material.Emission);
+    EXPECT_FLOAT_EQ(mat.Shininess, 30.0f);
+    const auto& map = static_cast<const TgrMap&>(*mat.GetChild(0));
+    EXPECT_EQ(map.MapKind, 1);
+    EXPECT_EQ(map.Value1, 11u);
+    EXPECT_EQ(map.Value2, 22u);
+
+    const auto& texMap = static_cast<const TgrTexMap2d&>(*root.GetChild(3));
+    EXPECT_EQ(texMap.Name, "pixels");
+    EXPECT_EQ(texMap.Width, 1);
+    EXPECT_EQ(texMap.Height, 2);
+    EXPECT_EQ(texMap.BitsPerPixel, 32);
+    EXPECT_EQ(texMap.Pixels, (std::vector<std::uint8_t>{5, 6, 7, 8, 1, 2, 3, 4})); // bottom row first
+
+    const auto& move = static_cast<const TgrAnimPRS&>(*root.GetChild(4));
+    EXPECT_EQ(move.Id, 8);
+    EXPECT_EQ(move.OwnerId, 9);
+    ASSERT_TRUE(move.PositionTrack);
+    EXPECT_EQ(move.PositionTrack->Keys.Get(1)->Time, 5.0f);
+    EXPECT_EQ(move.PositionTrack->Keys.Get(1)->Values[2].Value, 6.0);
+
+    const auto& spot = static_cast<const TgrLight&>(*root.GetChild(5));
+    EXPECT_TRUE(spot.IsSpot);
+    EXPECT_EQ(spot.SpotCutoff, 45.0f);
+    EXPECT_EQ(spot.Diffuse, (TVector4{1, 0.5f, 2, 1}));
+    EXPECT_EQ(spot.Specular, (TVector4{0, 0, 0, 0}));
+    EXPECT_FLOAT_EQ(spot.QuadraticAttenuation, 0.04f);
+
+    const auto& tri = static_cast<const TgrPrimitive&>(*root.GetChild(6));
+    EXPECT_EQ(tri.ParentId, 1);
+    EXPECT_EQ(tri.Flags() & 0xFFFF, 0xAu);
+    EXPECT_EQ(std::vector<float>(tri.Vertices().begin(), tri.Vertices().end()), mesh.Vertices);
+    EXPECT_EQ(std::vector<std::int32_t>(tri.Indices().begin(), tri.Indices().end()), mesh.Indices);
+    ASSERT_EQ(tri.FaceCount(), 1);
+    EXPECT_EQ(tri.Faces()[0].Count, 3);
+}
