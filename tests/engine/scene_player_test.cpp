@@ -104,10 +104,15 @@ TEST(ScenePlayer, ClockTracksAndNotification)
                  line.rfind("glMultMatrixf({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 9.99", 0) == 0;
     EXPECT_TRUE(moved);
 
-    // Every Init loads again, notifies once more and restarts the clock.
+    // Every Init loads again, notifies once more and restarts the clock; the
+    // previous scene is released, not leaked.
+    const std::weak_ptr<TgrTree> first = player.Root();
+    const std::weak_ptr<TgrTree> firstMesh = player.Root()->GetChild(0)->GetChild(0);
     player.Init(0);
     EXPECT_EQ(loaded, 2);
     EXPECT_EQ(player.SceneTime(), 0.0);
+    EXPECT_TRUE(first.expired());
+    EXPECT_TRUE(firstMesh.expired());
 
     // A load error leaves the previous scene in place.
     const TgrTreePtr before = player.Root();
