@@ -11,6 +11,7 @@
 #include "scene/transform.h"
 #include "scene/viewport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -231,6 +232,13 @@ TgrTreePtr TgrLoader::BuildScene()
     if (scene->Count() > 0)
         if (TgrTree* viewport = FindViewport(*scene))
             parent = viewport;
+    // The camera's transform sits above every mesh; a mesh that shares it (a
+    // camera and a mesh with one Id) would make the scene contain itself.
+    FViewportTransform = nullptr;
+    for (const TgrTreePtr& node : scene->Children())
+        if (node.get() != parent && std::ranges::find(node->Children(), parent, &TgrTreePtr::get) !=
+                                        node->Children().end())
+            FViewportTransform = node.get();
     // Without a camera the meshes hang from the scene root.
     for (const TgrTreePtr& node : Others->Children())
         if (node->Is<TgrPrimitive>())
@@ -337,22 +345,26 @@ void TgrLoader::AttachPrimitive(TgrTree& parent, const TgrTreePtr& node, int dep
     }
     mesh.ChoosePaintMethod();
 
-    TgrTree* t = &parent;
-    bool placed = false;
+    TgrTreePtr transform;
     for (const TgrTreePtr& a : AnimTransforms->Children())
         if (static_cast<TgrAnimPRS&>(*a).OwnerId == mesh.Id) {
-            t = parent.AddChild(a).get();
-            t->Name = mesh.Name;
-            placed = true;
+            transform = a;
             break;
         }
-    if (!placed)
+    if (!transform)
         for (const TgrTreePtr& s : Transforms->Children())
             if (static_cast<TgrPRS&>(*s).OwnerId == mesh.Id) {
-                t = parent.AddChild(s).get();
-                t->Name = mesh.Name;
+                transform = s;
                 break;
             }
+    if (transform && transform.get() == FViewportTransform)
+        throw ELoadError(FSource + ": mesh \"" + mesh.Name + "\" (Id " + std::to_string(mesh.Id) +
+                         ") shares its transform with the camera it hangs under");
+    TgrTree* t = &parent;
+    if (transform) {
+        t = parent.AddChild(transform).get();
+        t->Name = mesh.Name;
+    }
     TgrTree& q = *t->AddChild(node);
     if (auto children = FMeshChildren.find(mesh.Id); children != FMeshChildren.end())
         for (const TgrTreePtr& child : children->second)

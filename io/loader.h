@@ -6,9 +6,9 @@
 //
 // A scene file is untrusted: sizes that point outside the file or their
 // chunk, nesting beyond MaxNesting, mesh hierarchies that loop or run deeper
-// than MaxMeshDepth, and references to missing texture maps or materials are
-// load errors (ELoadError naming the file, the byte offset, the chunk type
-// and the value).
+// than MaxMeshDepth, a mesh that shares the transform of the camera above it,
+// and references to missing texture maps or materials are load errors
+// (ELoadError naming the file, the byte offset, the chunk type and the value).
 #include "io/chunk.h"
 #include "scene/node_class.h"
 #include "scene/tree.h"
@@ -104,6 +104,7 @@ private:
     std::vector<TAnim*> FAnims;
     std::string FSource = "memory";
     std::int64_t FAttachments = 0;
+    const TgrTree* FViewportTransform = nullptr; // above the viewport the meshes hang from
     std::map<std::int32_t, std::vector<TgrTreePtr>> FMeshChildren; // meshes by ParentId, in file order
 };
 

@@ -23,4 +23,25 @@ HSTREAM BASS_StreamCreateFile(std::int32_t mem, const void* file, std::uint64_t 
 // (the program passes -1).
 std::int32_t BASS_StreamPlay(HSTREAM handle, std::int32_t flush, std::uint32_t flags);
 
+// Details of this implementation: BASS_Init opens the output for 16-bit
+// stereo at freq, which must be an MPEG rate; when it cannot, every later call
+// fails as well. Each stream is decoded to that format, resampled by libmpg123
+// when the file's rate differs, and is accepted only when its first block
+// decodes. Memory blocks and byte ranges are not offered (mem, offset and
+// length must be 0). One stream plays at a time: playing another, or the same
+// one again, stops the one playing. At process exit the playing stream stops
+// at its next block.
+
+// Test hooks; the program never calls them.
+// From the next BASS_Init on, play through libout123's driver `driver` on
+// `device` instead of the default output: ("wav", "out.wav") writes the sound
+// into a WAV file (a file writer given no device writes to stdout). A null
+// driver goes back to the default output.
+void SetAudioOutputForTesting(const char* driver, const char* device);
+// What the end of the process does to the audio: stops the playing stream at
+// its next block (with waitForEnd, lets it play to its end first), closes the
+// output, which completes a file writer's file, and forgets every stream.
+// BASS_Init may be called again afterwards.
+void ShutdownAudioForTesting(bool waitForEnd);
+
 } // namespace vendrake

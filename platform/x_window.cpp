@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <string_view>
+#include <unistd.h>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -66,18 +68,47 @@ void EnsureXThreads()
 
 // -- TXConnection ------------------------------------------------------------
 
+namespace {
+
+// True for ":N" or "unix:N" (with an optional ".screen") when the server's
+// socket file is there.
+bool LocalDisplaySocketExists(const char* display)
+{
+    if (!display)
+        return false;
+    std::string_view name(display);
+    if (name.starts_with("unix:"))
+        name.remove_prefix(4);
+    if (!name.starts_with(':'))
+        return false;
+    name.remove_prefix(1);
+    const std::string number(name.substr(0, name.find('.')));
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return ::access(("/tmp/.X11-unix/X" + number).c_str(), F_OK) == 0;
+}
+
+} // namespace
+
 TXConnection::TXConnection(const std::string& displayName)
 {
     EnsureXThreads();
     // A busy server can turn a connection away for a moment (a full listen
     // queue, a reset during set-up); only a lasting refusal is an error.
+    // Xlib does not say reliably why a connection failed, so a local display
+    // whose socket exists is tried again for about a second; one that does
+    // not exist fails at once.
     const char* name = displayName.empty() ? nullptr : displayName.c_str();
-    for (int attempt = 1; attempt <= 8; ++attempt) {
+    const bool serverListens = LocalDisplaySocketExists(name ? name : std::getenv("DISPLAY"));
+    for (int attempt = 1; attempt <= 16; ++attempt) {
         errno = 0;
         FDisplay = XOpenDisplay(name);
-        if (FDisplay || (errno != EAGAIN && errno != ECONNRESET && errno != EINTR))
+        if (FDisplay)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5 * attempt));
+        const bool transient = errno == EAGAIN || errno == ECONNRESET || errno == EINTR;
+        if (!transient && !serverListens)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * attempt, 120)));
     }
     if (!FDisplay) {
         const char* env = std::getenv("DISPLAY");

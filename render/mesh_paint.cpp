@@ -78,12 +78,16 @@ void TgrPrimitive::PaintPlain(TgrPrimitive&)
 void TgrPrimitive::SetClientArrays(const char* label, bool exactTexCoords)
 {
     const auto stride = static_cast<GLsizei>(FStride * sizeof(float));
-    const float* base = FVertices.data();
+    // A mesh without vertices has no buffer to point into (and the GL reads
+    // nothing through these pointers then).
+    auto field = [this](std::int32_t offset) -> const float* {
+        return FVertices.empty() ? nullptr : FVertices.data() + offset;
+    };
     const std::uint32_t f = FFlags;
 
     gl.glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
     gl.glEnableClientState(GL_VERTEX_ARRAY);
-    gl.glVertexPointer(PositionSize(), GL_FLOAT, stride, base + FPositionOffset);
+    gl.glVertexPointer(PositionSize(), GL_FLOAT, stride, field(FPositionOffset));
     CheckGLError(label);
 
     GLint texSize = 0;
@@ -93,18 +97,18 @@ void TgrPrimitive::SetClientArrays(const char* label, bool exactTexCoords)
         texSize = exactTexCoords ? 3 : 2;
     if (texSize > 0) {
         gl.glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        gl.glTexCoordPointer(texSize, GL_FLOAT, stride, base + FTexCoordOffsets[0]);
+        gl.glTexCoordPointer(texSize, GL_FLOAT, stride, field(FTexCoordOffsets[0]));
     }
     if (f & TMeshFlag::Normal) {
         gl.glEnableClientState(GL_NORMAL_ARRAY);
-        gl.glNormalPointer(GL_FLOAT, stride, base + FNormalOffset);
+        gl.glNormalPointer(GL_FLOAT, stride, field(FNormalOffset));
     }
     const GLint colorSize = (f & TMeshFlag::ColorRGBA) ? 4 : (f & TMeshFlag::ColorRGB) ? 3 : 0;
     if (colorSize > 0) {
         // Stays enabled after the routine: the colours feed the material.
         gl.glEnableClientState(GL_COLOR_ARRAY);
         gl.glEnable(GL_COLOR_MATERIAL);
-        gl.glColorPointer(colorSize, GL_FLOAT, stride, base + FColorOffset);
+        gl.glColorPointer(colorSize, GL_FLOAT, stride, field(FColorOffset));
     }
 }
 

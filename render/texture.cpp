@@ -126,6 +126,12 @@ void TgrTexmap::LoadImageStream(TStream& stream, int forcedWidth, int forcedHeig
         width = forcedWidth;
     if (forcedHeight > 0)
         height = forcedHeight;
+    // Stretching can take a picture within the bitmap limit beyond it.
+    if (TBitmap::BytesFor(width, height, image.PixelFormat()) > TBitmap::MaxBytes)
+        stream.RaiseReadError(start, "image of " + std::to_string(image.Width()) + " x " +
+                                         std::to_string(image.Height()) + " pixels stretched to " +
+                                         std::to_string(width) + " x " + std::to_string(height) +
+                                         " exceeds the bitmap limit");
 
     if (width == image.Width() && height == image.Height()) {
         CopyPixels(image);

@@ -40,7 +40,8 @@ public:
     void LoadImageFile(const std::string& fileName, int forcedWidth, int forcedHeight);
     // Decodes the image at the stream's position, scales it to power-of-two
     // sides (or the forced ones, where > 0) and takes its pixels. Errors are
-    // raised to the caller.
+    // raised to the caller as the stream's read error, also for sides that
+    // would take the scaled image beyond the bitmap limit.
     void LoadImageStream(TStream& stream, int forcedWidth, int forcedHeight);
     // Takes the bitmap's pixels: B, G, R[, A] become R, G, B[, A], rows turn
     // bottom first. Bitmaps of 16 bits or fewer give a buffer of the right

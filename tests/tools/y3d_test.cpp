@@ -1,4 +1,5 @@
 #include "io/scene_writer.h"
+#include "tests/app/plane_scene.h"
 #include "tools/y3d/commands.h"
 
 #include <gtest/gtest.h>
@@ -105,4 +106,31 @@ TEST(Y3d, ErrorsAreOneLineAndStatusOne)
     r = Y3d({"--help"});
     EXPECT_EQ(r.Status, 0);
     EXPECT_NE(r.Out.find("tree --materials FILE"), std::string::npos);
+    EXPECT_NE(r.Out.find("tree --planes FILE"), std::string::npos);
+}
+
+TEST(Y3d, TreeWithPlanesShowsThePlayersSetUp)
+{
+    TFile f;
+    test::TPlaneScene scene;
+    scene.WithoutTransform = {"Plane05"};
+    scene.WithoutMesh = {"Plane04"};
+    test::WritePlaneScene(f.Path, scene);
+    auto wrapped = [](const std::string& name, bool transform = true) {
+        const std::string indent = transform ? "        " : "      ";
+        return (transform ? "      TgrAnimPRS \"" + name + "\"\n" : std::string()) + indent + "TgrBlend\n" +
+               indent + "  TgrCallback\n" + indent + "    TgrPrimitive \"" + name + "\"\n";
+    };
+    TResult r = Y3d({"tree", "--planes", f.Path});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "TgrTree\n"
+                     "  TgrAnimPRS \"Camera01\"\n"
+                     "    TgrViewPort \"Camera01\"\n"
+                     "      TgrAnimPRS \"Box\"\n"
+                     "        TgrPrimitive \"Box\"\n" +
+                         wrapped("Plane06") + wrapped("Plane01") + wrapped("Plane07") + wrapped("Plane03") +
+                         wrapped("Plane08") + wrapped("Plane05", false));
+    // The plain tree is untouched by the set-up: planes in file order.
+    r = Y3d({"tree", f.Path});
+    EXPECT_EQ(r.Out.find("TgrBlend"), std::string::npos);
 }

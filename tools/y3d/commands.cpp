@@ -1,9 +1,12 @@
 #include "tools/y3d/commands.h"
 
+#include "app/plane_setup.h"
 #include "io/loader.h"
 #include "io/stream.h"
 #include "io/tree_text.h"
 #include "scene/gl_null.h"
+#include "tools/demo/demo.h"
+#include "tools/y3d/render.h"
 
 #include <exception>
 #include <ostream>
@@ -19,9 +22,21 @@ const char* const HelpText =
     "                          chunks are indented by two more spaces\n"
     "  tree FILE               print the scene tree the player paints, one node per line\n"
     "  tree --materials FILE   print the material tree (material, texture, blend chains)\n"
+    "  tree --planes FILE      print the scene tree as the player paints it after its\n"
+    "                          plane set-up (planes made additive, their transforms moved)\n"
+    "  demo DIR                write the default demo into DIR: the scene ZuzezurAdor.y3d,\n"
+    "                          its texture files and the soundtrack vendrake.mp3\n"
+    "  render FILE --time SECONDS [--size WxH] [--no-planes] --out FRAME.png\n"
+    "                          paint the frame the player shows at that demo time and\n"
+    "                          write it as PNG (800x600 unless --size); needs an X display\n"
+    "  render FILE --time SECONDS --frames N [--fps F] [--size WxH] [--no-planes]\n"
+    "         --out-dir DIR    a sequence of N frames, F a second (25 unless --fps), as\n"
+    "                          DIR/frame_0000.png ...; texture files are looked up next to\n"
+    "                          FILE; --no-planes leaves out the program's plane set-up\n"
     "  --help                  show this text\n"
     "\n"
-    "Scene files are read without a display; inline textures are not uploaded.\n";
+    "Scene files are read without a display (except by render); inline textures are\n"
+    "not uploaded.\n";
 
 int Inspect(const std::string& fileName, std::ostream& out)
 {
@@ -56,6 +71,32 @@ int Tree(const std::string& fileName, bool materials, std::ostream& out)
     return 0;
 }
 
+int PlanesTree(const std::string& fileName, std::ostream& out)
+{
+    TNullGL noGL;
+    TgrLoader loader;
+    loader.RegisterNodeClasses();
+    loader.LoadFromFile(fileName);
+    const TgrTreePtr scene = loader.BuildScene();
+    SetUpPlanes(*scene, DisableDepthTest, {});
+    out << TreeText(*scene);
+    return 0;
+}
+
+int Demo(const std::string& directory, std::ostream& out)
+{
+    for (const std::string& name : demo::WriteDemo(directory))
+        out << name << '\n';
+    return 0;
+}
+
+int Render(const std::vector<std::string>& args, std::ostream& out)
+{
+    for (const std::string& file : RenderFrames(ParseRenderOptions(args)))
+        out << file << '\n';
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     try {
@@ -74,6 +115,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Tree(args[1], false, out);
         if (command == "tree" && args.size() == 3 && args[1] == "--materials")
             return Tree(args[2], true, out);
+        if (command == "tree" && args.size() == 3 && args[1] == "--planes")
+            return PlanesTree(args[2], out);
+        if (command == "demo" && args.size() == 2)
+            return Demo(args[1], out);
+        if (command == "render")
+            return Render(std::vector<std::string>(args.begin() + 1, args.end()), out);
         err << "y3d: unknown command line; try y3d --help\n";
         return 1;
     } catch (const std::exception& e) {

@@ -12,6 +12,14 @@ namespace vendrake::y3d {
 int Inspect(const std::string& fileName, std::ostream& out);
 // The scene tree BuildScene returns, or with materials the material tree.
 int Tree(const std::string& fileName, bool materials, std::ostream& out);
+// The scene tree after the player's plane set-up (without music): the planes'
+// transforms moved and each plane wrapped in its blend and callback nodes.
+int PlanesTree(const std::string& fileName, std::ostream& out);
+// Writes the default demo into directory and lists the files written.
+int Demo(const std::string& directory, std::ostream& out);
+// The render command's arguments (after "render"); lists the PNG files
+// written.
+int Render(const std::vector<std::string>& args, std::ostream& out);
 // Dispatches a command line (without the program name); errors become one
 // line "y3d: <message>" on err and status 1.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,84 @@
+// Vendrake: plays ZuzezurAdor.y3d with vendrake.mp3 from the working
+// directory in a borderless 800 by 600 window, with the display switched to
+// that size, until Escape.
+#include "app/main_form.h"
+#include "app/res_change.h"
+#include "engine/renderer.h"
+#include "platform/application.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+
+using namespace vendrake;
+
+namespace {
+
+// A failed start-up: the render thread stops, the user's display mode comes
+// back, and only then is the reason reported.
+void Abandon(TRenderer* renderer, std::optional<TResChange>& resChange, const char* message)
+{
+    if (renderer)
+        renderer->StopThread();
+    if (resChange)
+        resChange->Restore();
+    std::fprintf(stderr, "vendrake: %s\n", message);
+}
+
+} // namespace
+
+int main()
+{
+    // Declared in this order so that, on the way out, the device goes before
+    // the window it draws into, and the display mode is put back last of all
+    // once more (harmless when it already is).
+    std::optional<TResChange> resChange;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TRenderer> renderer;
+    try {
+        TApplication& application = Application();
+        application.Initialize();
+        application.Title = "Vendrake";
+
+        form = std::make_unique<TForm1>(application);
+        Form1 = form.get();
+
+        Form1->SetBorderStyle(TBorderStyle::bsNone);
+        Form1->SetTop(0);
+        Form1->SetLeft(0);
+        Form1->SetWidth(800);
+        Form1->SetHeight(600);
+
+        renderer = std::make_unique<TRenderer>();
+        Form1->SetRenderer(renderer.get());
+        renderer->SetSurface(&Form1->dblBuffDraw1);
+
+        renderer->SetEffects(Form1->CreateEffects());
+
+        // Before the device exists, so its pixel format and first viewport
+        // are those of the new mode.
+        resChange.emplace();
+        resChange->SetWidth(800);
+        resChange->SetHeight(600);
+        resChange->Apply();
+
+        renderer->SetupDevice();
+        Form1->LoadScene();
+
+        renderer->CreateThread();
+        renderer->Start();
+
+        application.Run();
+
+        // The render thread must not draw into a window that is going away.
+        renderer->StopThread();
+        resChange->Restore();
+        return 0;
+    } catch (const std::exception& e) {
+        Abandon(renderer.get(), resChange, e.what());
+    } catch (...) {
+        Abandon(renderer.get(), resChange, "unknown error");
+    }
+    return 1;
+}

@@ -1,0 +1,87 @@
+#include "app/main_form.h"
+
+#include "app/plane_setup.h"
+#include "engine/effect_list.h"
+#include "engine/renderer.h"
+#include "engine/scene_player.h"
+#include "platform/application.h"
+#include "platform/keys.h"
+
+#include <stdexcept>
+
+namespace vendrake {
+
+const char* const SceneFileName = "ZuzezurAdor.y3d";
+const char* const MusicFileName = "vendrake.mp3";
+
+TForm1* Form1 = nullptr;
+std::shared_ptr<TMaxPlayer> MaxPlayer;
+HSTREAM MusicStream = 0;
+
+TForm1::TForm1(TApplication& application) : TForm(application), dblBuffDraw1(*this)
+{
+    SetCaption("Form1");
+    SetBounds(248, 157, 696, 480);
+    OnKeyDown = [this](TForm& sender, std::uint16_t& key, TShiftState shift) {
+        FormKeyDown(sender, key, shift);
+    };
+    OnResize = [this](TForm& sender) { FormResize(sender); };
+    dblBuffDraw1.SetAlign(TAlign::alClient);
+    dblBuffDraw1.SetOnPaint([this](TCustomControl& sender) { dblBuffDraw1Paint(sender); });
+}
+
+void TForm1::FormKeyDown(TForm&, std::uint16_t& Key, TShiftState)
+{
+    if (Key == VK_ESCAPE)
+        Application().Terminate();
+}
+
+void TForm1::FormResize(TForm&)
+{
+    if (FRenderer)
+        FRenderer->RequestResize();
+}
+
+void TForm1::dblBuffDraw1Paint(TCustomControl&) {}
+
+std::shared_ptr<TInternalEffectList> TForm1::CreateEffects()
+{
+    auto effects = std::make_shared<TInternalEffectList>();
+    MaxPlayer = std::make_shared<TMaxPlayer>();
+    MaxPlayer->SetOnLoaded([this](TMaxPlayer& sender) { SceneLoaded(sender); });
+    effects->Add(MaxPlayer);
+    return effects;
+}
+
+void TForm1::LoadScene()
+{
+    if (!MaxPlayer)
+        throw std::logic_error("TForm1.LoadScene: no scene player; CreateEffects first");
+    if (!FRenderer)
+        throw std::logic_error("TForm1.LoadScene: no renderer set");
+    MaxPlayer->SetSceneFile(SceneFileName);
+    FRenderer->InitEffects();
+}
+
+void TForm1::SceneLoaded(TMaxPlayer& Sender)
+{
+    if (const TgrTreePtr& root = Sender.Root())
+        SetUpPlanes(*root, TgrCallback::Bind(this, &TForm1::BeforePlane),
+                    TgrCallback::Bind(this, &TForm1::AfterPlane));
+    // Results are not looked at: without an output device or the file the
+    // presentation runs silently. The window only identifies the caller, so
+    // a form that has none yet is not given one for it.
+    BASS_Init(-1, 44100, 0, HandleAllocated() ? Handle() : nullptr);
+    BASS_Start();
+    MusicStream = BASS_StreamCreateFile(0, MusicFileName, 0, 0, 0);
+    BASS_StreamPlay(MusicStream, -1, 0);
+}
+
+void TForm1::BeforePlane()
+{
+    DisableDepthTest();
+}
+
+void TForm1::AfterPlane() {}
+
+} // namespace vendrake

@@ -1,0 +1,71 @@
+#pragma once
+// The main form: one borderless window filled by the drawing surface that
+// carries the OpenGL context. It builds the effect list (the scene player
+// alone), gives the player its scene file, and adapts the scene once it has
+// been loaded: the seven planes are made additive and the music starts.
+#include "app/draw.h"
+#include "platform/audio.h"
+#include "platform/form.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vendrake {
+
+class TApplication;
+class TInternalEffectList;
+class TMaxPlayer;
+class TRenderer;
+
+class TForm1 : public TForm {
+public:
+    // The form as its stored description has it: caption "Form1" at (248,
+    // 157), 696 by 480, sizeable, with the surface filling its client area
+    // and the handlers bound. Start-up moves and sizes it.
+    explicit TForm1(TApplication& application);
+
+    // Escape (27) ends the message loop; every other key is ignored.
+    void FormKeyDown(TForm& Sender, std::uint16_t& Key, TShiftState Shift);
+    // The render thread reads the window's rectangle again at its next
+    // frame; nothing happens before there is a renderer and a thread.
+    void FormResize(TForm& Sender);
+    // The render thread does all the painting.
+    void dblBuffDraw1Paint(TCustomControl& Sender);
+
+    // Not owned.
+    void SetRenderer(TRenderer* Renderer) { FRenderer = Renderer; }
+    TRenderer* Renderer() const { return FRenderer; }
+    // A new list holding a new scene player (also kept in MaxPlayer) whose
+    // after-load notification is SceneLoaded.
+    std::shared_ptr<TInternalEffectList> CreateEffects();
+    // Gives the player the scene file and runs the renderer's init pass, in
+    // which the player loads it. Load errors propagate.
+    void LoadScene();
+
+    // After loading, on the main thread with the context current: the plane
+    // set-up on the player's tree, then the music.
+    void SceneLoaded(TMaxPlayer& Sender);
+    // Around each plane, on the render thread: the depth test goes off
+    // before it and stays off after it.
+    void BeforePlane();
+    void AfterPlane();
+
+    TdblBuffDraw dblBuffDraw1;
+
+private:
+    TRenderer* FRenderer = nullptr;
+};
+
+// Read from the working directory.
+extern const char* const SceneFileName; // "ZuzezurAdor.y3d"
+extern const char* const MusicFileName; // "vendrake.mp3"
+
+// The program's main form; set by the main block.
+extern TForm1* Form1;
+// The scene player CreateEffects made last.
+extern std::shared_ptr<TMaxPlayer> MaxPlayer;
+// The soundtrack's stream, once playing.
+extern HSTREAM MusicStream;
+
+} // namespace vendrake

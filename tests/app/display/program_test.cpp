@@ -1,0 +1,154 @@
+// The vendrake program under Xvfb, watched from outside: it shows moving
+// frames in its window, ends on Escape or a close request, and reports
+// start-up errors on one line.
+#include "tests/support/x_helpers.h"
+
+#include "tests/app/plane_scene.h"
+#include "tests/app/program_runner.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace vendrake {
+namespace {
+
+struct ProgramDisplay : ::testing::Test {
+    void SetUp() override { ASSERT_FALSE(test::TestDisplay().empty()) << "these tests need an X server"; }
+
+    std::unique_ptr<test::TProgram> Start()
+    {
+        return std::make_unique<test::TProgram>(VENDRAKE_PROGRAM, Folder.Path(), test::TestDisplay());
+    }
+
+    // The drawing surface: the form's only child window.
+    Window SurfaceOf(Window form) const
+    {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        Window surface = 0;
+        if (XQueryTree(Observer.Get(), form, &root, &parent, &children, &count) && count > 0)
+            surface = children[0];
+        if (children)
+            XFree(children);
+        return surface;
+    }
+
+    // Every eighth pixel of every eighth row of the window.
+    std::vector<unsigned long> Screenshot(Window window) const
+    {
+        std::vector<unsigned long> samples;
+        XImage* image = XGetImage(Observer.Get(), window, 0, 0, 800, 600, AllPlanes, ZPixmap);
+        if (!image)
+            return samples;
+        for (int y = 0; y < 600; y += 8)
+            for (int x = 0; x < 800; x += 8)
+                samples.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+        XDestroyImage(image);
+        return samples;
+    }
+
+    static bool Uniform(const std::vector<unsigned long>& samples)
+    {
+        return std::all_of(samples.begin(), samples.end(), [&](unsigned long p) { return p == samples.front(); });
+    }
+
+    // Waits for the program's window and for a frame that is not all one colour.
+    Window WaitForFrames(test::TProgram& program, std::vector<unsigned long>& first)
+    {
+        Window form = 0;
+        EXPECT_TRUE(test::WaitUntil(
+            [&] { return !program.Running() || (form = test::FindProgramWindow(Observer.Get())) != 0; }, 30))
+            << "no window";
+        if (!form)
+            return 0;
+        const Window surface = SurfaceOf(form);
+        EXPECT_NE(surface, 0u);
+        EXPECT_TRUE(test::WaitUntil(
+            [&] {
+                first = Screenshot(surface);
+                return !first.empty() && !Uniform(first);
+            },
+            30))
+            << "the window shows no picture";
+        return form;
+    }
+
+    test::TTempFolder Folder;
+    test::TObserver Observer;
+};
+
+TEST_F(ProgramDisplay, ShowsMovingFramesAndEndsOnEscape)
+{
+    test::WritePlaneScene(Folder / "ZuzezurAdor.y3d");
+    auto program = Start();
+    std::vector<unsigned long> first;
+    const Window form = WaitForFrames(*program, first);
+    ASSERT_NE(form, 0u);
+    const XWindowAttributes attributes = Observer.Attributes(form);
+    EXPECT_EQ(attributes.width, 800);
+    EXPECT_EQ(attributes.height, 600);
+
+    // The box sweeps across the view: the picture changes.
+    const Window surface = SurfaceOf(form);
+    EXPECT_TRUE(test::WaitUntil([&] { return Screenshot(surface) != first; }, 10)) << "the picture stands still";
+
+    // Typed on the keyboard of the focused window: sent to the window
+    // itself, the key release would find it gone.
+    const std::string escape = "xdotool windowfocus --sync " + std::to_string(form) + " key Escape";
+    ASSERT_EQ(std::system(escape.c_str()), 0);
+    ASSERT_TRUE(program->Wait(2)) << "still running two seconds after Escape";
+    EXPECT_EQ(program->ExitStatus(), 0);
+    EXPECT_EQ(program->Stdout(), "");
+    EXPECT_EQ(program->Stderr(), "");
+}
+
+TEST_F(ProgramDisplay, ACloseRequestEndsItLikeEscape)
+{
+    test::WritePlaneScene(Folder / "ZuzezurAdor.y3d");
+    auto program = Start();
+    std::vector<unsigned long> first;
+    const Window form = WaitForFrames(*program, first);
+    ASSERT_NE(form, 0u);
+
+    // What a window manager sends for its close button.
+    Display* d = Observer.Get();
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = form;
+    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, form, False, NoEventMask, &close);
+    XFlush(d);
+    ASSERT_TRUE(program->Wait(2)) << "still running two seconds after the close request";
+    EXPECT_EQ(program->ExitStatus(), 0);
+    EXPECT_EQ(program->Stderr(), "");
+}
+
+TEST_F(ProgramDisplay, StartUpErrorsAreOneLineAndStatusOne)
+{
+    auto expectError = [&](const std::string& what) {
+        auto program = Start();
+        ASSERT_TRUE(program->Wait(30));
+        EXPECT_EQ(program->ExitStatus(), 1);
+        const std::string err = program->Stderr();
+        EXPECT_EQ(err.rfind("vendrake: ", 0), 0u) << err;
+        EXPECT_NE(err.find("ZuzezurAdor.y3d"), std::string::npos) << err;
+        EXPECT_NE(err.find(what), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(program->Stdout(), "");
+    };
+    // No scene file in the working folder.
+    expectError("No such file");
+    // A mesh chunk that ends inside its payload.
+    {
+        TFileStream out(Folder / "ZuzezurAdor.y3d", TFileMode::Create);
+        TSceneWriter(out).Raw(0x4D455348, {1, 2, 3, 4, 5});
+    }
+    expectError("byte offset");
+}
+
+} // namespace
+} // namespace vendrake

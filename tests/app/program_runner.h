@@ -1,0 +1,153 @@
+#pragma once
+// Runs the vendrake program as a child process in a folder of the test's
+// choosing, with its output captured in files, so tests can watch it from
+// outside, signal it and read how it ended. Include it after gtest: Xlib
+// defines None and Bool as macros.
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+extern char** environ;
+
+namespace vendrake::test {
+
+class TProgram {
+public:
+    // Starts program with the working folder dir and the test's environment,
+    // DISPLAY replaced by display (removed when there is none). Its standard
+    // output and error go to files next to dir.
+    TProgram(const std::string& program, const std::filesystem::path& dir,
+             const std::optional<std::string>& display)
+        : FOut(dir.string() + ".stdout"), FErr(dir.string() + ".stderr")
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("DISPLAY=", 0) != 0)
+                env.emplace_back(*e);
+        if (display)
+            env.push_back("DISPLAY=" + *display);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string path = program;
+        char* argv[] = {path.data(), nullptr};
+        const std::string dirName = dir.string();
+
+        FPid = fork();
+        if (FPid < 0)
+            throw std::runtime_error("cannot fork");
+        if (FPid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            const int out = open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || chdir(dirName.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+                _exit(127);
+            execve(path.c_str(), argv, envp.data());
+            _exit(127);
+        }
+    }
+
+    ~TProgram()
+    {
+        if (Running()) {
+            kill(FPid, SIGKILL);
+            waitpid(FPid, nullptr, 0);
+        }
+        std::error_code ignored;
+        std::filesystem::remove(FOut, ignored);
+        std::filesystem::remove(FErr, ignored);
+    }
+    TProgram(const TProgram&) = delete;
+    TProgram& operator=(const TProgram&) = delete;
+
+    pid_t Pid() const { return FPid; }
+
+    bool Running()
+    {
+        if (FStatus)
+            return false;
+        int status = 0;
+        if (waitpid(FPid, &status, WNOHANG) == FPid)
+            FStatus = status;
+        return !FStatus;
+    }
+
+    // Waits up to seconds for the program to end; true when it has.
+    bool Wait(double seconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (Running()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    void Signal(int signal) { kill(FPid, signal); }
+
+    // How it ended; only after Wait returned true.
+    bool Exited() const { return FStatus && WIFEXITED(*FStatus); }
+    int ExitStatus() const { return FStatus && WIFEXITED(*FStatus) ? WEXITSTATUS(*FStatus) : -1; }
+    int TermSignal() const { return FStatus && WIFSIGNALED(*FStatus) ? WTERMSIG(*FStatus) : 0; }
+
+    std::string Stdout() const { return Slurp(FOut); }
+    std::string Stderr() const { return Slurp(FErr); }
+
+private:
+    static std::string Slurp(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string FOut;
+    std::string FErr;
+    pid_t FPid = -1;
+    std::optional<int> FStatus;
+};
+
+// The program's viewable top-level window, found by its class (the
+// application's title), or 0.
+inline Window FindProgramWindow(Display* display)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            XClassHint hint{};
+            XWindowAttributes attributes{};
+            if (XGetClassHint(display, children[i], &hint)) {
+                if (hint.res_class && std::string(hint.res_class) == "Vendrake" &&
+                    XGetWindowAttributes(display, children[i], &attributes) && attributes.map_state == IsViewable)
+                    found = children[i];
+                XFree(hint.res_name);
+                XFree(hint.res_class);
+            }
+        }
+    }
+    if (children)
+        XFree(children);
+    return found;
+}
+
+} // namespace vendrake::test
