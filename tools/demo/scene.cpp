@@ -81,7 +81,7 @@ enum TNodeId : std::int32_t {
     TransformId = 200,
 };
 
-struct TMaterialSpec {
+struct TMaterialEntry {
     TMaterialDesc Material;
     std::int32_t Texture = NoTexture;
     std::int32_t Kind = Modulate;
@@ -94,11 +94,11 @@ TVector4 Rgba(double r, double g, double b, double a = 1)
 
 TVector3 V3(TVec v) { return {float(v.x), float(v.y), float(v.z)}; }
 
-TMaterialSpec Material(const char* name, std::int32_t shading, bool twoSided, TVector4 diffuse, TVector4 emission,
+TMaterialEntry Material(const char* name, std::int32_t shading, bool twoSided, TVector4 diffuse, TVector4 emission,
                        TVector4 specular, float shininess, std::int32_t texture, std::int32_t kind = Modulate)
 {
-    TMaterialSpec spec;
-    TMaterialDesc& m = spec.Material;
+    TMaterialEntry entry;
+    TMaterialDesc& m = entry.Material;
     m.Header = {0, 0, 0, name}; // numbered by Materials
     m.Shading = shading;
     m.TwoSided = twoSided ? 1 : 0;
@@ -108,16 +108,16 @@ TMaterialSpec Material(const char* name, std::int32_t shading, bool twoSided, TV
     m.Emission = emission;
     m.Shininess = shininess;
     m.SpecularLevel = 1;
-    spec.Texture = texture;
-    spec.Kind = kind;
-    return spec;
+    entry.Texture = texture;
+    entry.Kind = kind;
+    return entry;
 }
 
-std::vector<TMaterialSpec> Materials()
+std::vector<TMaterialEntry> Materials()
 {
     constexpr std::int32_t Flat = 0, Smooth = 1;
     const TVector4 none = Rgba(0, 0, 0);
-    std::vector<TMaterialSpec> m;
+    std::vector<TMaterialEntry> m;
     m.push_back(Material("Sky", Smooth, false, Rgba(1, 1, 1), none, none, 0.1f, TexSky, Decal));
     m.push_back(Material("Ground", Smooth, false, Rgba(0.8, 0.8, 0.8), Rgba(0.13, 0.14, 0.22), Rgba(0.08, 0.08, 0.08),
                          0.05f, TexGround));
@@ -125,7 +125,7 @@ std::vector<TMaterialSpec> Materials()
                          TexCore));
     m.push_back(Material("Rock", Flat, false, Rgba(0.8, 0.74, 0.68), Rgba(0.12, 0.09, 0.12), Rgba(0.25, 0.25, 0.25),
                          0.12f, TexRock));
-    TMaterialSpec cage = Material("Cage", Smooth, true, Rgba(0.1, 0.3, 0.4), Rgba(0.25, 0.8, 1.0),
+    TMaterialEntry cage = Material("Cage", Smooth, true, Rgba(0.1, 0.3, 0.4), Rgba(0.25, 0.8, 1.0),
                                   Rgba(0.5, 0.5, 0.5), 0.3f, NoTexture);
     cage.Material.Wireframe = 1;
     cage.Material.LineWidth = 1.5f;
@@ -134,7 +134,7 @@ std::vector<TMaterialSpec> Materials()
                          TexMetal));
     m.push_back(Material("Panel", Smooth, false, Rgba(0.75, 0.75, 0.8), Rgba(0.42, 0.42, 0.48), Rgba(0.3, 0.3, 0.3),
                          0.2f, TexPanel));
-    m.push_back(Material("Glass", Flat, true, Rgba(0.75, 0.8, 1.0), Rgba(0.5, 0.38, 0.75), Rgba(1, 1, 1), 0.8f,
+    m.push_back(Material("Glass", Flat, true, Rgba(0.95, 1.0, 1.0), Rgba(0.3, 0.22, 0.5), Rgba(1, 1, 1), 0.5f,
                          TexGlass));
     m.push_back(Material("Veil", Smooth, true, Rgba(0, 0, 0), Rgba(1, 1, 1), none, 0.1f, TexVeil));
     m.push_back(Material("Halo", Smooth, false, Rgba(0, 0, 0), Rgba(1.0, 0.78, 0.55), none, 0.1f, TexHalo));
@@ -353,15 +353,15 @@ std::vector<std::uint8_t> SceneBytes()
 
     for (const TTexMapDesc& texture : TextureMaps())
         w.TexMap(texture);
-    for (const TMaterialSpec& spec : Materials()) {
-        if (spec.Texture == NoTexture) {
-            w.Material(spec.Material);
+    for (const TMaterialEntry& entry : Materials()) {
+        if (entry.Texture == NoTexture) {
+            w.Material(entry.Material);
             continue;
         }
         TMapDesc map;
-        map.MapKind = spec.Kind;
-        map.TextureNumber = spec.Texture;
-        w.Material(spec.Material, [&] { w.Map(map); });
+        map.MapKind = entry.Kind;
+        map.TextureNumber = entry.Texture;
+        w.Material(entry.Material, [&] { w.Map(map); });
     }
 
     // The beacon comes first: the light it carries is set before anything

@@ -7,8 +7,9 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <string>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <lame/lame.h>
 
