@@ -15,7 +15,7 @@ struct DrawTest : ::testing::Test {
         form->SetBorderStyle(TBorderStyle::bsNone);
         // Tests run in parallel on one server, and X keeps no contents of an
         // obscured window: each test that reads pixels has a spot of its own.
-        form->SetBounds(Left, 560, 70, 50);
+        form->SetBounds(Left, Top, 70, 50);
         draw = std::make_unique<TdblBuffDraw>(*form);
         draw->SetAlign(TAlign::alClient);
     }
@@ -29,7 +29,8 @@ struct DrawTest : ::testing::Test {
         }));
     }
 
-    int Left = 600;
+    int Left = 160;
+    int Top = 700;
     TApplication application;
     test::TObserver observer;
     std::unique_ptr<TForm> form;
@@ -41,6 +42,7 @@ struct DrawPixelsTest : DrawTest {
     {
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         Left = name.find("OnPaint") == 0 ? 760 : 680;
+        Top = 560;
         DrawTest::SetUp();
     }
 };
@@ -50,7 +52,7 @@ TEST_F(DrawTest, BitmapFollowsTheControlsSize)
     ShowAndWait();
     EXPECT_EQ(draw->Bitmap().Width(), 70);
     EXPECT_EQ(draw->Bitmap().Height(), 50);
-    form->SetBounds(Left, 560, 90, 30);
+    form->SetBounds(Left, Top, 90, 30);
     ASSERT_TRUE(test::WaitUntil([&] {
         application.ProcessMessages();
         return draw->Width() == 90 && draw->Height() == 30;

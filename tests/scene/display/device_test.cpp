@@ -20,7 +20,11 @@ struct DeviceTest : ::testing::Test {
         application.Initialize(test::TestDisplay());
         form = std::make_unique<TForm>(application);
         form->SetBorderStyle(TBorderStyle::bsNone);
-        form->SetBounds(700, 620, 80, 60);
+        // Tests run side by side on one server and X keeps nothing of an
+        // obscured window, so each test has a spot of its own.
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        Left = name.find("Canvas") == 0 ? 300 : 700;
+        form->SetBounds(Left, 620, 80, 60);
         surface = std::make_unique<TCustomControl>(*form);
         surface->SetAlign(TAlign::alClient);
         form->Show();
@@ -30,6 +34,7 @@ struct DeviceTest : ::testing::Test {
         }));
     }
 
+    int Left = 700;
     TApplication application;
     test::TObserver observer;
     std::unique_ptr<TForm> form;
@@ -82,7 +87,7 @@ TEST_F(DeviceTest, CanvasFollowsTheWindowsClientRectangle)
     EXPECT_EQ(canvas.Rect.Right, 80);
     EXPECT_EQ(canvas.Rect.Bottom, 60);
 
-    form->SetBounds(700, 620, 96, 40);
+    form->SetBounds(Left, 620, 96, 40);
     ASSERT_TRUE(test::WaitUntil([&] {
         application.ProcessMessages();
         return surface->Width() == 96 && surface->Height() == 40;
