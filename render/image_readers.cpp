@@ -251,7 +251,10 @@ struct TJPEGSource {
     TStream* Stream;
     bool EndAllowed; // every row is out: a missing end marker is tolerated
     bool FakeEnd;
-    JOCTET Buffer[4096];
+    // libjpeg-turbo takes its fast Huffman path only while a few kilobytes
+    // of input are buffered (512 bytes per block of the MCU); a small buffer
+    // leaves most of the image on the slow path.
+    JOCTET Buffer[64 * 1024];
 };
 
 void JPEGInitSource(j_decompress_ptr) {}
