@@ -6,14 +6,11 @@
 // way out (a sanitizer report, a crash, an exception of another kind, a
 // frame that does not come back) is a finding.
 #include "anim/track.h"
+#include "app/plane_setup.h"
 #include "io/loader.h"
 #include "io/stream.h"
 #include "scene/gl_null.h"
 #include "scene/tree.h"
-
-#if VENDRAKE_FUZZ_PLANES
-#include "app/plane_setup.h"
-#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +29,7 @@ void PlayOneFrame(std::span<const std::uint8_t> bytes)
     loader.SortNodes();
     loader.BuildMaterials();
     TgrTreePtr root = loader.BuildScene();
-#if VENDRAKE_FUZZ_PLANES
     SetUpPlanes(*root, DisableDepthTest, [] {});
-#endif
     // Before the first key, between keys and past the last.
     for (double time : {-1.0, 0.0, 2.5, 1e6})
         for (TAnim* track : loader.Anims())
@@ -46,9 +41,9 @@ void PlayOneFrame(std::span<const std::uint8_t> bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    static TNullGL NoGL; // for the whole run: nothing here has a context
     // Texture maps that name an image file open it relative to the working
     // directory; scripts/fuzz runs the fuzzer in an empty one.
-    static TNullGL NoGL;
     try {
         PlayOneFrame({data, size});
     } catch (const ELoadError&) {

@@ -1,8 +1,11 @@
 // Writes the fuzzers' seed corpora: small scene files made with the scene
 // writer that together hold every chunk kind and every paint path, Targa
 // files of every image type, PNG and JPEG files, and effect descriptors.
+// Given the folder of a generated demo, it adds a cut-down copy of the demo
+// scene and the demo's smaller image files.
 //
-//     fuzz_seeds <corpus folder>    (fuzz/corpus in the source tree)
+//     y3d demo /tmp/demo
+//     fuzz_seeds fuzz/corpus /tmp/demo
 //
 // Run once and committed; run again only when the formats change.
 #include "io/chunk.h"
@@ -14,6 +17,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,14 @@ Bytes Scene(const std::function<void(TSceneWriter&)>& write)
     TSceneWriter writer(stream);
     write(writer);
     return stream.Bytes();
+}
+
+Bytes Pattern(std::size_t n, int seed)
+{
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = std::uint8_t(seed + 37 * i);
+    return b;
 }
 
 // --- Scenes ------------------------------------------------------------------
@@ -273,6 +285,72 @@ Bytes Nested()
     });
 }
 
+// The demo scene with its bulk taken out, so that it stays a seed a fuzzer can
+// mutate quickly: every chunk in file order, but meshes over MaxMeshBytes
+// dropped, inline images cut to 2 x 2 pixels and animation tracks to their
+// first MaxKeys keys. Texture numbers and Ids are untouched.
+Bytes DemoExcerpt(const Bytes& scene)
+{
+    constexpr std::uint32_t MaxMeshBytes = 1024;
+    constexpr std::int32_t MaxKeys = 4;
+    TMemoryStream in(scene);
+    TMemoryStream out;
+    auto copy = [&](std::int64_t from, std::int64_t to) {
+        out.WriteBuffer(scene.data() + from, std::size_t(to - from));
+    };
+    while (in.Remaining() > std::int64_t(TChunkHeader::Bytes)) {
+        const std::int64_t start = in.Position();
+        TChunkHeader header = TChunkHeader::Read(in);
+        const std::int64_t end = header.Size == 0 ? in.Position() : start + header.Size;
+        if (header.Size != 0 && (header.Size < TChunkHeader::Bytes || end > in.Size()))
+            throw std::runtime_error("demo scene: bad chunk at byte offset " + std::to_string(start));
+        const std::int64_t payload = in.Position();
+        TMemoryStream rewritten;
+        if (header.TypeKey == ChunkTypeMesh && header.Size > MaxMeshBytes) {
+            in.Seek(end);
+            continue;
+        }
+        if (header.TypeKey == ChunkTypeAnimTransform) {
+            std::int32_t fields[7];
+            in.ReadBuffer(fields, sizeof fields); // Id, owner, kind, format, floats, count, step
+            if (fields[3] == 1 && fields[5] > MaxKeys && fields[4] > 0) {
+                const std::int64_t keysAt = in.Position();
+                const std::int64_t keyBytes = std::int64_t(fields[4]) * 4;
+                const std::int64_t restAt = keysAt + keyBytes * fields[5];
+                fields[5] = MaxKeys;
+                rewritten.WriteBuffer(fields, sizeof fields);
+                rewritten.WriteBuffer(scene.data() + keysAt, std::size_t(keyBytes * MaxKeys));
+                rewritten.WriteBuffer(scene.data() + restAt, std::size_t(end - restAt));
+            }
+        } else if (header.TypeKey == ChunkTypeTexture) {
+            std::int32_t node[4];
+            in.ReadBuffer(node, sizeof node); // Id, ParentId, reserved, name length
+            in.Seek(in.Position() + node[3]);
+            const std::int64_t flagAt = in.Position();
+            if (in.ReadInt32() > 0) {
+                std::int32_t image[4];
+                in.ReadBuffer(image, sizeof image); // width, height, components, bits
+                const std::int64_t restAt = in.Position() + std::int64_t(image[0]) * image[1] * image[2];
+                const std::int32_t cut[4] = {2, 2, image[2], image[3]};
+                rewritten.WriteBuffer(scene.data() + payload, std::size_t(flagAt + 4 - payload));
+                rewritten.WriteBuffer(cut, sizeof cut);
+                Bytes pixels = Pattern(std::size_t(4 * image[2]), 3);
+                rewritten.WriteBuffer(pixels.data(), pixels.size());
+                rewritten.WriteBuffer(scene.data() + restAt, std::size_t(end - restAt));
+            }
+        }
+        if (rewritten.Size() > 0) {
+            header.Size = std::uint32_t(TChunkHeader::Bytes + rewritten.Size());
+            header.Write(out);
+            out.WriteBuffer(rewritten.Bytes().data(), rewritten.Bytes().size());
+        } else {
+            copy(start, end);
+        }
+        in.Seek(end);
+    }
+    return out.Bytes();
+}
+
 // --- Targa -------------------------------------------------------------------
 
 Bytes TargaHeader(int idLength, int mapType, int type, int mapLength, int mapBits, int width, int height,
@@ -288,14 +366,6 @@ Bytes Append(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes Pattern(std::size_t n, int seed)
-{
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = std::uint8_t(seed + 37 * i);
-    return b;
 }
 
 // Packets for 3 x 2 pixels that cross the row boundary: a run of 4, then 2
@@ -456,8 +526,8 @@ void WriteDescriptors(const fs::path& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: fuzz_seeds <corpus folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: fuzz_seeds <corpus folder> [<demo folder>]\n");
         return 2;
     }
     try {
@@ -472,6 +542,14 @@ int main(int argc, char** argv)
         WriteTargas(corpus / "targa_fuzz");
         WriteImages(corpus / "image_readers_fuzz");
         WriteDescriptors(corpus / "descriptor_fuzz");
+        if (argc == 3) {
+            const fs::path demo = argv[2];
+            Save(scenes, "demo_excerpt.y3d", DemoExcerpt(ReadWholeFile((demo / "ZuzezurAdor.y3d").string())));
+            for (const char* name : {"sky.jpg", "halo.png", "panel.tga"})
+                Save(corpus / "image_readers_fuzz", std::string("demo_") + name,
+                     ReadWholeFile((demo / name).string()));
+            Save(corpus / "targa_fuzz", "demo_panel.tga", ReadWholeFile((demo / "panel.tga").string()));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
         return 1;
