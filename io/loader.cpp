@@ -246,30 +246,29 @@ TgrTreePtr TgrLoader::BuildScene()
     return scene;
 }
 
+TgrTreePtr TgrLoader::FindTransform(std::int32_t ownerId) const
+{
+    for (const TgrTreePtr& node : AnimTransforms->Children())
+        if (static_cast<const TgrAnimPRS&>(*node).OwnerId == ownerId)
+            return node;
+    for (const TgrTreePtr& node : Transforms->Children())
+        if (static_cast<const TgrPRS&>(*node).OwnerId == ownerId)
+            return node;
+    return nullptr;
+}
+
 void TgrLoader::AttachViewport(TgrTree& scene, const TgrTreePtr& viewport)
 {
     TgrTree* t = &scene;
-    bool placed = false;
-    for (const TgrTreePtr& node : AnimTransforms->Children()) {
-        auto& anim = static_cast<TgrAnimPRS&>(*node);
-        if (anim.OwnerId == viewport->Id) {
-            anim.Inverted = true;
-            t = scene.AddChild(node).get();
-            t->Name = viewport->Name;
-            placed = true;
-            break;
-        }
+    if (const TgrTreePtr transform = FindTransform(viewport->Id)) {
+        // A camera's transform places the scene: applied inverted.
+        if (transform->Is<TgrAnimPRS>())
+            static_cast<TgrAnimPRS&>(*transform).Inverted = true;
+        else
+            static_cast<TgrPRS&>(*transform).InvertMatrix();
+        t = scene.AddChild(transform).get();
+        t->Name = viewport->Name;
     }
-    if (!placed)
-        for (const TgrTreePtr& node : Transforms->Children()) {
-            auto& prs = static_cast<TgrPRS&>(*node);
-            if (prs.OwnerId == viewport->Id) {
-                prs.InvertMatrix();
-                t = scene.AddChild(node).get();
-                t->Name = viewport->Name;
-                break;
-            }
-        }
     t->AddChild(viewport);
 }
 
@@ -345,18 +344,7 @@ void TgrLoader::AttachPrimitive(TgrTree& parent, const TgrTreePtr& node, int dep
     }
     mesh.ChoosePaintMethod();
 
-    TgrTreePtr transform;
-    for (const TgrTreePtr& a : AnimTransforms->Children())
-        if (static_cast<TgrAnimPRS&>(*a).OwnerId == mesh.Id) {
-            transform = a;
-            break;
-        }
-    if (!transform)
-        for (const TgrTreePtr& s : Transforms->Children())
-            if (static_cast<TgrPRS&>(*s).OwnerId == mesh.Id) {
-                transform = s;
-                break;
-            }
+    const TgrTreePtr transform = FindTransform(mesh.Id);
     if (transform && transform.get() == FViewportTransform)
         throw ELoadError(FSource + ": mesh \"" + mesh.Name + "\" (Id " + std::to_string(mesh.Id) +
                          ") shares its transform with the camera it hangs under");

@@ -94,6 +94,9 @@ public:
     TgrTreePtr MaterialTree;
 
 private:
+    // The transform that places the object with this Id: the first animated
+    // transform it owns, else the first static one.
+    TgrTreePtr FindTransform(std::int32_t ownerId) const;
     void AttachViewport(TgrTree& scene, const TgrTreePtr& viewport);
     void AttachPrimitive(TgrTree& parent, const TgrTreePtr& mesh, int depth);
     static TgrTree* FindViewport(TgrTree& node);

@@ -1,21 +1,17 @@
 #include "io/scene_writer.h"
 
+#include "render/mesh.h"
+
 #include <algorithm>
 
 namespace vendrake {
 
 std::int32_t MeshStride(std::uint32_t flags)
 {
-    auto has = [flags](int bit) { return (flags >> bit) & 1u; };
-    std::int32_t n = has(2) ? 4 : has(1) ? 3 : has(0) ? 2 : 0;
-    n += has(3) ? 3 : 0;
-    n += has(5) ? 4 : has(4) ? 3 : 0;
-    for (int set = 0; set < 8; ++set) {
-        const int bit = 6 + 2 * set;
-        const std::int32_t components = has(bit + 1) ? 3 : has(bit) ? 2 : 0;
-        n += set < 3 ? components : 4 * components; // sets 3 to 7 take four times the room
-    }
-    return n;
+    // The mesh node's own layout, so the writer and the reader never differ.
+    TgrPrimitive layout;
+    layout.SetFlags(flags);
+    return layout.Stride();
 }
 
 void TSceneWriter::Chunk(std::uint32_t typeKey, const std::function<void()>& payload, const TNested& nested,

@@ -8,16 +8,16 @@ using namespace vendrake;
 
 namespace {
 
-struct Spec {
+struct TFormatShape {
     int color = 24, alpha = 0, depth = 0, stencil = 0;
     bool doubleBuffer = false, generic = false, genericAccelerated = false, stereo = false;
 };
 
-TgrPixelFormats Formats(const std::vector<Spec>& specs)
+TgrPixelFormats Formats(const std::vector<TFormatShape>& shapes)
 {
     TgrPixelFormats list;
     int index = 1;
-    for (const Spec& s : specs) {
+    for (const TFormatShape& s : shapes) {
         PIXELFORMATDESCRIPTOR d{};
         d.nSize = sizeof d;
         d.cColorBits = static_cast<std::uint8_t>(s.color);

@@ -110,7 +110,7 @@ std::vector<std::uint8_t> EncodeTarga(const TImage& image, bool runLength, bool 
     out.push_back(0);                          // no image id
     out.push_back(0);                          // no colour map
     out.push_back(runLength ? 10 : 2);         // true colour, plain or run-length
-    out.insert(out.end(), {0, 0, 0, 0, 0});    // colour map specification
+    out.insert(out.end(), {0, 0, 0, 0, 0});    // colour map origin, length, entry size
     Put16(out, 0);                             // x origin
     Put16(out, 0);                             // y origin
     Put16(out, image.Width);
