@@ -398,12 +398,16 @@ void TJPEGImage::LoadFromStream(TStream& stream)
                                          " pixels exceeds the bitmap limit");
     SetSize(0, 0);
     SetPixelFormat(TPixelFormat::pf24bit);
-    SetSize(w, h);
+    // The decoder writes every pixel of every row.
+    SetSizeForOverwrite(w, h);
     std::vector<JSAMPROW> rows(std::size_t(std::max(h, 0)));
     for (int y = 0; y < h; ++y)
         rows[std::size_t(y)] = ScanLine(y);
-    if (!JPEGReadRows(&d.Info, &error, &source, rows.data()))
+    if (!JPEGReadRows(&d.Info, &error, &source, rows.data())) {
+        // A half-decoded image must not keep bytes nobody wrote.
+        SetSize(0, 0);
         fail();
+    }
     // Leave the stream right after the image, not after the read-ahead.
     if (!source.FakeEnd)
         stream.Seek(stream.Position() - std::int64_t(source.Base.bytes_in_buffer));

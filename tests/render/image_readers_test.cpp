@@ -265,6 +265,19 @@ TEST(ImageReaders, DamagedPNGAndJPEGRaiseErrorsQuietly)
     EXPECT_NE(DecodeError(Bytes(jpeg.begin(), jpeg.end() - 40)).find("JPEG: Premature end of input file"),
               std::string::npos);
     EXPECT_NE(DecodeError({'h', 'e', 'l', 'l', 'o'}).find("JPEG: Not a JPEG file"), std::string::npos);
+    // An image whose data breaks off is not kept half decoded.
+    TJPEGImage reused;
+    TMemoryStream whole(jpeg);
+    reused.LoadFromStream(whole);
+    EXPECT_EQ(reused.Width(), 16);
+    std::size_t scan = 0; // the start-of-scan marker: the pixel data follows its 14 bytes
+    while (scan + 1 < jpeg.size() && !(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA))
+        ++scan;
+    ASSERT_LT(scan + 16, jpeg.size());
+    TMemoryStream cut(Bytes(jpeg.begin(), jpeg.begin() + std::ptrdiff_t(scan + 16)));
+    EXPECT_THROW(reused.LoadFromStream(cut), EReadError);
+    EXPECT_EQ(reused.Width(), 0);
+    EXPECT_EQ(reused.Height(), 0);
     EXPECT_NE(DecodeError({}).find("JPEG: "), std::string::npos);
 
     // Sizes are checked before anything is allocated for them: against the
