@@ -1,11 +1,13 @@
 // Vendrake: plays ZuzezurAdor.y3d with vendrake.mp3 from the working
 // directory in a borderless 800 by 600 window, with the display switched to
-// that size, until Escape.
+// that size, until Escape (or a number of frames given with --frames).
 #include "app/main_form.h"
+#include "app/play_options.h"
 #include "app/res_change.h"
 #include "engine/renderer.h"
 #include "platform/application.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -28,8 +30,22 @@ void Abandon(TRenderer* renderer, std::optional<TResChange>& resChange, const ch
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const std::int64_t started = MonotonicNs();
+    TPlayOptions options;
+    try {
+        options = ParsePlayOptions(argc, argv);
+    } catch (const EUsageError& e) {
+        std::fprintf(stderr, "vendrake: %s\n%s", e.what(), PlayUsage);
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(PlayUsage, stdout);
+        return 0;
+    }
+    TFrameStats stats(started, options.Frames);
+
     // Declared in this order so that, on the way out, the device goes before
     // the window it draws into, and the display mode is put back last of all
     // once more (harmless when it already is).
@@ -67,6 +83,11 @@ int main()
         Form1->LoadScene();
 
         renderer->CreateThread();
+        if (options.Frames > 0 || options.Stats)
+            renderer->Thread()->SetOnFrame([&stats] {
+                if (stats.FrameShown(MonotonicNs()))
+                    Application().Terminate();
+            });
         renderer->Start();
 
         application.Run();
@@ -74,6 +95,8 @@ int main()
         // The render thread must not draw into a window that is going away.
         renderer->StopThread();
         resChange->Restore();
+        if (options.Stats)
+            std::fprintf(stderr, "vendrake: %s\n", stats.Report(PeakResidentBytes()).c_str());
         return 0;
     } catch (const std::exception& e) {
         Abandon(renderer.get(), resChange, e.what());

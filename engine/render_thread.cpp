@@ -106,6 +106,8 @@ void TRenderThread::RenderFrame()
     }
     if (FDevice)
         FDevice->Swap();
+    if (FOnFrame)
+        FOnFrame();
     Sleep(0);
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace vendrake {
@@ -25,6 +26,9 @@ public:
     void SetDevice(TgrOpengl* device) { FDevice = device; }
     void SetCanvas(TgrCanvas* canvas) { FCanvas = canvas; }
     void SetEffects(std::shared_ptr<TInternalEffectList> effects) { FEffects = std::move(effects); }
+    // Called on the render thread right after each swap (frame counters,
+    // timing); set before Resume.
+    void SetOnFrame(std::function<void()> handler) { FOnFrame = std::move(handler); }
 
     // The thread body: binds the context, then measures and paints frames
     // until Terminated, then finishes and releases the context.
@@ -63,6 +67,7 @@ protected:
     std::int64_t FLastCount = 0;
     float FTime = 0;
     float FDelta = 0;
+    std::function<void()> FOnFrame;
 };
 
 } // namespace vendrake

@@ -32,7 +32,7 @@ public:
     // DISPLAY replaced by display (removed when there is none). Its standard
     // output and error go to files next to dir.
     TProgram(const std::string& program, const std::filesystem::path& dir,
-             const std::optional<std::string>& display)
+             const std::optional<std::string>& display, std::vector<std::string> args = {})
         : FOut(dir.string() + ".stdout"), FErr(dir.string() + ".stderr")
     {
         std::vector<std::string> env;
@@ -46,7 +46,10 @@ public:
             envp.push_back(e.data());
         envp.push_back(nullptr);
         std::string path = program;
-        char* argv[] = {path.data(), nullptr};
+        std::vector<char*> argv{path.data()};
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
         const std::string dirName = dir.string();
 
         FPid = fork();
@@ -58,7 +61,7 @@ public:
             const int err = open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (out < 0 || err < 0 || chdir(dirName.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
                 _exit(127);
-            execve(path.c_str(), argv, envp.data());
+            execve(path.c_str(), argv.data(), envp.data());
             _exit(127);
         }
     }

@@ -6,6 +6,8 @@
 #include "tests/app/program_runner.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace vendrake {
 namespace {
@@ -23,6 +25,35 @@ TEST(Program, WithoutADisplayItSaysSoAndEndsWithStatusOne)
         const std::string err = program.Stderr();
         EXPECT_EQ(err.rfind("vendrake: cannot open X display", 0), 0u) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(program.Stdout(), "");
+    }
+}
+
+TEST(Program, CommandLine)
+{
+    test::TTempFolder folder;
+    // Help goes to standard output before anything else is tried.
+    test::TProgram help(VENDRAKE_PROGRAM, folder.Path(), std::nullopt, {"--help"});
+    ASSERT_TRUE(help.Wait(30));
+    EXPECT_EQ(help.ExitStatus(), 0);
+    EXPECT_EQ(help.Stdout().rfind("usage: vendrake [--frames N] [--stats]\n", 0), 0u) << help.Stdout();
+    EXPECT_EQ(help.Stderr(), "");
+
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"--frames"}, "vendrake: --frames needs a number of frames\n"},
+        {{"--frames", "0"}, "vendrake: --frames needs a whole number from 1 up, not '0'\n"},
+        {{"--frames", "12x"}, "vendrake: --frames needs a whole number from 1 up, not '12x'\n"},
+        {{"--frames", "99999999999999999999"},
+         "vendrake: --frames needs a whole number from 1 up, not '99999999999999999999'\n"},
+        {{"--fast"}, "vendrake: unknown option '--fast'\n"},
+    };
+    for (const auto& [args, message] : bad) {
+        test::TProgram program(VENDRAKE_PROGRAM, folder.Path(), std::nullopt, args);
+        ASSERT_TRUE(program.Wait(30));
+        EXPECT_EQ(program.ExitStatus(), 2) << message;
+        const std::string err = program.Stderr();
+        EXPECT_EQ(err.substr(0, err.find('\n') + 1), message);
+        EXPECT_NE(err.find("usage: vendrake"), std::string::npos) << err;
         EXPECT_EQ(program.Stdout(), "");
     }
 }

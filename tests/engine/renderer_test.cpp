@@ -192,8 +192,12 @@ TEST(RenderLoop, FrameWithoutEffectsClearsToOpaqueBlackAppliesTheCanvasAndSwaps)
     TGLRecorder recorder;
     auto renderer = MakeRenderer();
     renderer->CreateThread();
+    // The frame hook sees the frame already swapped.
+    std::vector<std::size_t> loggedAtHook;
+    renderer->Thread()->SetOnFrame([&] { loggedAtHook.push_back(recorder.Log().size()); });
     recorder.ClearLog();
     renderer->Thread()->RenderFrame();
+    EXPECT_EQ(loggedAtHook, std::vector<std::size_t>{recorder.Log().size()});
     const float aspect = static_cast<float>(640.0 / 480.0);
     EXPECT_EQ(recorder.Log(),
               (Strings{RecordedCall("glClearColor", 0.0f, 0.0f, 0.0f, 1.0f), Clear,

@@ -4,6 +4,7 @@
 #include "anim/anim_prs.h"
 #include "anim/track.h"
 #include "app/plane_setup.h"
+#include "engine/scene_player.h"
 #include "io/loader.h"
 #include "io/scene_writer.h"
 #include "math/quaternion.h"
@@ -22,6 +23,9 @@
 #include "tools/y3d/commands.h"
 
 #include <cmath>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -190,6 +194,44 @@ TEST(Demo, PlaneSetUpWrapsAllSevenPlanes)
         const auto at = std::search(lines.begin(), lines.end(), chain.begin(), chain.end());
         EXPECT_NE(at, lines.end()) << name << " is not wrapped:\n" << out.str();
     }
+}
+
+// The program's whole life with the demo, minus the window: load, plane
+// set-up, frames, then the player goes and takes every node with it. (Under
+// the sanitizer build LeakSanitizer checks the same for every allocation.)
+TEST(Demo, FreeingThePlayerAfterAFrameFreesEveryNode)
+{
+    test::TScratchFolder folder;
+    const std::string scene = test::WriteDemoScene(folder);
+    TNullGL noGL;
+    std::vector<std::weak_ptr<TgrTree>> nodes;
+    std::function<void(const TgrTreePtr&)> collect = [&](const TgrTreePtr& node) {
+        nodes.push_back(node);
+        for (const TgrTreePtr& child : node->Children())
+            collect(child);
+    };
+    {
+        TMaxPlayer player;
+        int planeHooks = 0;
+        player.SetSceneFile(scene);
+        player.SetOnLoaded([&](TMaxPlayer& sender) {
+            SetUpPlanes(*sender.Root(), [&] { ++planeHooks; }, [&] { ++planeHooks; });
+        });
+        const std::filesystem::path previous = std::filesystem::current_path();
+        std::filesystem::current_path(folder.Path());
+        player.Init(0);
+        std::filesystem::current_path(previous);
+        player.Render(0, 1.6f);
+        player.Render(1.6f, 1.6f);
+        EXPECT_GT(planeHooks, 0);
+        collect(player.Root());
+        collect(player.Loader()->Others);
+        ASSERT_GT(nodes.size(), 100u);
+    }
+    std::size_t alive = 0;
+    for (const std::weak_ptr<TgrTree>& node : nodes)
+        alive += node.expired() ? 0 : 1;
+    EXPECT_EQ(alive, 0u) << "of " << nodes.size();
 }
 
 // The camera never enters what it flies past: the ground, the gates, the

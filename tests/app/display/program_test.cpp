@@ -7,6 +7,7 @@
 #include "tests/app/program_runner.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -16,9 +17,10 @@ namespace {
 struct ProgramDisplay : ::testing::Test {
     void SetUp() override { ASSERT_FALSE(test::TestDisplay().empty()) << "these tests need an X server"; }
 
-    std::unique_ptr<test::TProgram> Start()
+    std::unique_ptr<test::TProgram> Start(std::vector<std::string> args = {})
     {
-        return std::make_unique<test::TProgram>(VENDRAKE_PROGRAM, Folder.Path(), test::TestDisplay());
+        return std::make_unique<test::TProgram>(VENDRAKE_PROGRAM, Folder.Path(), test::TestDisplay(),
+                                                std::move(args));
     }
 
     // The drawing surface: the form's only child window.
@@ -125,6 +127,35 @@ TEST_F(ProgramDisplay, ACloseRequestEndsItLikeEscape)
     ASSERT_TRUE(program->Wait(2)) << "still running two seconds after the close request";
     EXPECT_EQ(program->ExitStatus(), 0);
     EXPECT_EQ(program->Stderr(), "");
+}
+
+TEST_F(ProgramDisplay, AFrameCountEndsItByItselfAndStatsReportTheFrames)
+{
+    test::WritePlaneScene(Folder / "ZuzezurAdor.y3d");
+    auto program = Start({"--frames", "25", "--stats"});
+    ASSERT_TRUE(program->Wait(60)) << "still running after 60 seconds";
+    EXPECT_EQ(program->ExitStatus(), 0);
+    EXPECT_EQ(program->Stdout(), "");
+    const std::string err = program->Stderr();
+    double first = 0, rate = 0, peak = 0;
+    int frames = 0;
+    ASSERT_EQ(std::sscanf(err.c_str(),
+                          "vendrake: first frame %lf ms after start; %d frames, %lf per second after the "
+                          "first; peak memory %lf MiB\n",
+                          &first, &frames, &rate, &peak),
+              4)
+        << err;
+    EXPECT_EQ(frames, 25);
+    EXPECT_GT(first, 0);
+    EXPECT_GT(rate, 0);
+    EXPECT_GT(peak, 1);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+    // Without --stats it ends as quietly as after Escape.
+    auto quiet = Start({"--frames", "2"});
+    ASSERT_TRUE(quiet->Wait(60));
+    EXPECT_EQ(quiet->ExitStatus(), 0);
+    EXPECT_EQ(quiet->Stderr(), "");
 }
 
 TEST_F(ProgramDisplay, StartUpErrorsAreOneLineAndStatusOne)
