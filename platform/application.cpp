@@ -84,8 +84,12 @@ bool TMainThreadQueue::RunPending()
             entry->Error = std::current_exception();
         }
         {
+            // Let go of the entry before the caller may see it done: the
+            // caller then frees it, and an exception in it, on its own
+            // thread, after the hand-over through the mutex.
             std::lock_guard lock(FMutex);
             entry->Done = true;
+            entry.reset();
         }
         FChanged.notify_all();
         ran = true;
