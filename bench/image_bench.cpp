@@ -11,6 +11,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
@@ -32,6 +34,16 @@ using namespace vendrake;
 namespace {
 
 constexpr int Side = 4096;
+
+// Every decoded image gets a fresh mapping that the decoder faults in page
+// by page, as a texture loaded once does. Left to itself, glibc sometimes
+// serves a large block from warm heap memory an earlier case freed, and
+// that, not the decoder, would decide a comparison.
+const bool FreshImageMemory = [] {
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 20);
+    return true;
+}();
 
 // Blocks of flat colour 16 pixels wide with a fine gradient every other
 // row: plain rows give run-length packets of 16, gradient rows give literal
