@@ -94,7 +94,7 @@ void TgrPrimitive::SetFlags(std::uint32_t value)
     FFlags = value;
     ComputeLayout();
     // Keeps VertexCount records in the buffer whatever the new stride is.
-    FVertices.resize(static_cast<std::size_t>(FVertexCount) * static_cast<std::size_t>(FStride));
+    ResizeZeroed(FVertices, static_cast<std::size_t>(FVertexCount) * static_cast<std::size_t>(FStride));
 }
 
 void TgrPrimitive::SetVertexCount(std::int32_t value)
@@ -103,15 +103,20 @@ void TgrPrimitive::SetVertexCount(std::int32_t value)
     FVertexCount = value;
     if (FStride == 0)
         ComputeLayout();
-    FVertices.resize(static_cast<std::size_t>(FVertexCount) * static_cast<std::size_t>(FStride));
+    ResizeZeroed(FVertices, static_cast<std::size_t>(FVertexCount) * static_cast<std::size_t>(FStride));
 }
 
 void TgrPrimitive::SetIndexCount(std::int32_t value)
 {
     RequireCount(value, "SetIndexCount");
+    const std::size_t kept = FIndices.size();
     FIndexCount = value;
     FIndices.resize(static_cast<std::size_t>(value));
-    UpdateIndexLimit();
+    if (FIndices.size() >= kept)
+        // Every old index is kept and the new ones are 0.
+        FIndexLimit = FIndices.size() > kept ? std::max<std::uint32_t>(FIndexLimit, 1) : FIndexLimit;
+    else
+        UpdateIndexLimit();
 }
 
 void TgrPrimitive::SetFaceCount(std::int32_t value)
@@ -137,9 +142,17 @@ void TgrPrimitive::SetIndices(std::span<const std::int32_t> values)
 
 void TgrPrimitive::UpdateIndexLimit()
 {
-    std::uint32_t largest = 0;
-    for (const std::int32_t index : FIndices)
-        largest = std::max(largest, static_cast<std::uint32_t>(index));
+    // Eight running maxima, which the compiler keeps in one vector register.
+    std::uint32_t lanes[8] = {};
+    const std::size_t n = FIndices.size();
+    const std::int32_t* indices = FIndices.data();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (int k = 0; k < 8; ++k)
+            lanes[k] = std::max(lanes[k], static_cast<std::uint32_t>(indices[i + std::size_t(k)]));
+    for (; i < n; ++i)
+        lanes[0] = std::max(lanes[0], static_cast<std::uint32_t>(indices[i]));
+    const std::uint32_t largest = *std::max_element(lanes, lanes + 8);
     // An index of 0xFFFFFFFF (-1) saturates: it is out of range either way.
     FIndexLimit = FIndices.empty() ? 0 : std::max(largest, largest + 1);
 }
@@ -224,13 +237,14 @@ bool TgrPrimitive::ReadFromStream(TStream& stream, bool withHeader)
         stream.ReadBuffer(FIndices.data(), FIndices.size() * sizeof(std::int32_t));
         // Painting refuses indexed drawing while an index is out of range, so
         // the mesh stays safe to paint even if the error below is ignored.
+        // The same pass tells whether any index is bad.
         UpdateIndexLimit();
     }
     const std::int64_t facesAt = stream.Position();
     if (!FFaces.empty())
         stream.ReadBuffer(FFaces.data(), FFaces.size() * sizeof(TgrMeshFace));
 
-    for (std::size_t i = 0; i < FIndices.size(); ++i) {
+    for (std::size_t i = 0; !IndicesInRange() && i < FIndices.size(); ++i) {
         const std::int32_t index = FIndices[i];
         if (index < 0 || index >= FVertexCount)
             stream.RaiseReadError(indicesAt + 4 * static_cast<std::int64_t>(i),

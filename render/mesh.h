@@ -10,6 +10,7 @@
 // index and face ranges they hand to OpenGL, so no pointer given to the
 // driver can be read past its buffer.
 #include "math/vector.h"
+#include "platform/zeroed_vector.h"
 #include "scene/transform.h"
 
 #include <array>
@@ -155,6 +156,8 @@ public:
     std::span<float> Vertices() { return FVertices; }
     std::span<const float> Vertices() const { return FVertices; }
     std::span<const std::int32_t> Indices() const { return FIndices; }
+    // Every index names a vertex of the mesh; indexed drawing needs it.
+    bool IndicesInRange() const { return FIndexLimit <= static_cast<std::uint32_t>(FVertexCount); }
     // Used only by ComputeSmoothNormals, three per triangle; triangles with
     // an index outside the mesh are skipped there.
     std::span<std::int32_t> TriangleIndices() { return FTriangleIndices; }
@@ -172,8 +175,6 @@ private:
     int PositionSize() const;
     // Client-array drawing needs records with a position.
     bool CanDrawArrays() const { return FStride > 0 && PositionSize() > 0; }
-    // Every index names a vertex of the mesh.
-    bool IndicesInRange() const { return FIndexLimit <= static_cast<std::uint32_t>(FVertexCount); }
     bool FaceInRange(const TgrMeshFace& face) const;
     // The shared start of the array routines: push the client state, enable
     // the arrays over the interleaved buffer. exactTexCoords: set 0 with three
@@ -192,7 +193,7 @@ private:
     std::int32_t FStride = 0;
     std::int32_t FVertexCount = 0;
     std::int32_t FIndexCount = 0;
-    std::vector<float> FVertices;
+    TZeroedVector<float> FVertices;
     TgrPrimitiveIndexes FIndices;
     TgrPrimitiveIndexes FTriangleIndices;
     TgrMeshFaces FFaces;

@@ -586,6 +586,48 @@ TEST(MeshPaint, NothingOutsideTheBuffersReachesGL)
     EXPECT_EQ(mesh.VertexCount(), 3);
 }
 
+TEST(MeshCounts, GrownBuffersAreZeroAndTheIndexRangeFollowsEveryChange)
+{
+    TgrPrimitive mesh;
+    mesh.SetFlags(0x2); // three floats per vertex
+    mesh.SetVertexCount(4);
+    for (float& f : mesh.Vertices())
+        f = 7;
+    // Shrinking and growing again inside the same buffer gives zeros, not
+    // the values that were there before.
+    mesh.SetVertexCount(1);
+    mesh.SetVertexCount(3);
+    ASSERT_EQ(mesh.Vertices().size(), 9u);
+    EXPECT_EQ(std::vector<float>(mesh.Vertices().begin(), mesh.Vertices().end()),
+              (std::vector<float>{7, 7, 7, 0, 0, 0, 0, 0, 0}));
+    // And past the buffer's capacity too.
+    mesh.SetVertexCount(5000);
+    EXPECT_EQ(mesh.Vertices()[2], 7);
+    EXPECT_EQ(*std::max_element(mesh.Vertices().begin() + 3, mesh.Vertices().end()), 0.0f);
+    mesh.SetVertexCount(3);
+
+    mesh.SetIndices(std::vector<std::int32_t>{1, 2, 1, 2, 1, 2, 1, 2, 0, 2}); // more than eight
+    EXPECT_TRUE(mesh.IndicesInRange());
+    mesh.SetIndices(std::vector<std::int32_t>{1, 2, 1, 2, 1, 2, 1, 2, 0, 3});
+    EXPECT_FALSE(mesh.IndicesInRange()) << "the last index, outside the eight-wide passes";
+    mesh.SetIndices(std::vector<std::int32_t>{1, 2, 1, -1, 1, 2, 1, 2, 0, 2});
+    EXPECT_FALSE(mesh.IndicesInRange()) << "a negative index";
+    mesh.SetIndexCount(3); // {1, 2, 1}
+    EXPECT_TRUE(mesh.IndicesInRange());
+    mesh.SetIndexCount(6); // {1, 2, 1, 0, 0, 0}
+    EXPECT_TRUE(mesh.IndicesInRange());
+    EXPECT_EQ(mesh.Indices()[5], 0);
+    mesh.SetVertexCount(2);
+    EXPECT_FALSE(mesh.IndicesInRange()) << "index 2 with two vertices";
+    mesh.SetIndexCount(1); // {1}
+    EXPECT_TRUE(mesh.IndicesInRange());
+    mesh.SetVertexCount(0);
+    mesh.SetIndexCount(0);
+    EXPECT_TRUE(mesh.IndicesInRange());
+    mesh.SetIndexCount(2); // {0, 0} with no vertex
+    EXPECT_FALSE(mesh.IndicesInRange());
+}
+
 TEST(MeshNormals, FaceAndVertexNormals)
 {
     TgrPrimitive mesh;
