@@ -6,6 +6,7 @@
 #include "app/res_change.h"
 #include "engine/renderer.h"
 #include "platform/application.h"
+#include "platform/clock.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +33,8 @@ void Abandon(TRenderer* renderer, std::optional<TResChange>& resChange, const ch
 
 int main(int argc, char** argv)
 {
-    const std::int64_t started = MonotonicNs();
+    std::int64_t started = 0;
+    QueryPerformanceCounter(&started);
     TPlayOptions options;
     try {
         options = ParsePlayOptions(argc, argv);
@@ -85,7 +87,9 @@ int main(int argc, char** argv)
         renderer->CreateThread();
         if (options.Frames > 0 || options.Stats)
             renderer->Thread()->SetOnFrame([&stats] {
-                if (stats.FrameShown(MonotonicNs()))
+                std::int64_t now = 0;
+                QueryPerformanceCounter(&now);
+                if (stats.FrameShown(now))
                     Application().Terminate();
             });
         renderer->Start();

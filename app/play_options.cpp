@@ -6,7 +6,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string_view>
 
 namespace vendrake {
@@ -79,13 +78,6 @@ std::string TFrameStats::Report(std::int64_t peakBytes) const
                   "peak memory %.1f MiB",
                   firstMs, FFrames, perSecond, peakMiB);
     return text;
-}
-
-std::int64_t MonotonicNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 std::int64_t PeakResidentBytes()

@@ -26,7 +26,8 @@ extern const char* const PlayUsage;
 // on the render thread; the rest only once that thread has ended.
 class TFrameStats {
 public:
-    // Times in nanoseconds on one monotonic clock; limit 0 = no limit.
+    // Times are performance-counter readings (nanoseconds); limit 0 = no
+    // limit.
     TFrameStats(std::int64_t startNs, std::int64_t limit);
 
     // One frame was swapped at nowNs. True for the frame that reaches the
@@ -46,9 +47,7 @@ private:
     std::int64_t FLast = 0;
 };
 
-// The monotonic clock TFrameStats is fed with, and the process's peak
-// resident memory so far.
-std::int64_t MonotonicNs();
+// The process's peak resident memory so far.
 std::int64_t PeakResidentBytes();
 
 } // namespace vendrake

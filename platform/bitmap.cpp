@@ -55,48 +55,23 @@ std::uint64_t TBitmap::BytesFor(int width, int height, TPixelFormat format)
     return std::uint64_t(RowBytesFor(width, format)) * std::uint64_t(std::max(height, 0));
 }
 
-void TBitmap::CheckSize(int width, int height) const
-{
-    if (BytesFor(width, height, FPixelFormat) > MaxBytes)
-        throw EBitmapSize("bitmap of " + std::to_string(width) + " x " + std::to_string(height) + " at " +
-                          std::to_string(StorageBits(FPixelFormat)) + " bits per pixel is too large");
-}
-
 void TBitmap::SetSize(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (width == FWidth && height == FHeight)
         return;
-    CheckSize(width, height);
     const std::size_t rowBytes = RowBytesFor(width, FPixelFormat);
-    decltype(FPixels) pixels(static_cast<std::size_t>(BytesFor(width, height, FPixelFormat)), 0);
+    const std::uint64_t total = BytesFor(width, height, FPixelFormat);
+    if (total > MaxBytes)
+        throw EBitmapSize("bitmap of " + std::to_string(width) + " x " + std::to_string(height) + " at " +
+                          std::to_string(StorageBits(FPixelFormat)) + " bits per pixel is too large");
+    decltype(FPixels) pixels(static_cast<std::size_t>(total)); // zero from calloc
     const std::size_t keepBytes = std::min(rowBytes, FRowBytes);
     const int keepRows = std::min(height, FHeight);
     for (int y = 0; keepBytes > 0 && y < keepRows; ++y)
         std::memcpy(pixels.data() + std::size_t(y) * rowBytes, ScanLine(y), keepBytes);
     FPixels = std::move(pixels);
-    FRowBytes = rowBytes;
-    FWidth = width;
-    FHeight = height;
-}
-
-void TBitmap::SetSizeForOverwrite(int width, int height)
-{
-    width = std::max(width, 0);
-    height = std::max(height, 0);
-    CheckSize(width, height);
-    const std::size_t rowBytes = RowBytesFor(width, FPixelFormat);
-    // Release the old pixels first so the two never coexist.
-    FPixels = decltype(FPixels)();
-    FWidth = FHeight = 0;
-    FRowBytes = 0;
-    FPixels.resize(static_cast<std::size_t>(BytesFor(width, height, FPixelFormat)));
-    const std::size_t usedBytes = static_cast<std::size_t>(
-        (std::uint64_t(width) * std::uint64_t(StorageBits(FPixelFormat)) + 7) / 8);
-    if (usedBytes < rowBytes)
-        for (int y = 0; y < height; ++y)
-            std::memset(FPixels.data() + std::size_t(y) * rowBytes + usedBytes, 0, rowBytes - usedBytes);
     FRowBytes = rowBytes;
     FWidth = width;
     FHeight = height;

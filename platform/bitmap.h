@@ -2,11 +2,10 @@
 // An in-memory bitmap laid out the way device-independent bitmaps are: rows
 // top first, each padded to a multiple of 4 bytes, pixels as B, G, R[, A];
 // 1-, 4- and 8-bit pixels index a palette.
+#include "platform/zeroed_vector.h"
+
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <stdexcept>
-#include <utility>
 #include <vector>
 
 namespace vendrake {
@@ -52,10 +51,6 @@ public:
     void SetWidth(int width) { SetSize(width, FHeight); }
     void SetHeight(int height) { SetSize(FWidth, height); }
     void SetSize(int width, int height);
-    // For readers that write every pixel: the new size without keeping or
-    // clearing anything, so a large image is written once rather than twice.
-    // Pixels are undefined until written; row padding is 0.
-    void SetSizeForOverwrite(int width, int height);
     // Changing the format clears the pixels.
     void SetPixelFormat(TPixelFormat format);
 
@@ -76,26 +71,9 @@ private:
     int FHeight = 0;
     TPixelFormat FPixelFormat = TPixelFormat::pf24bit;
     std::size_t FRowBytes = 0;
-    // Growing the vector leaves bytes uninitialised unless a value is given.
-    template <class T>
-    struct TDefaultInitAllocator : std::allocator<T> {
-        template <class U>
-        struct rebind {
-            using other = TDefaultInitAllocator<U>;
-        };
-        template <class U>
-        void construct(U* p) noexcept
-        {
-            ::new (static_cast<void*>(p)) U;
-        }
-        template <class U, class... Args>
-        void construct(U* p, Args&&... args)
-        {
-            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-        }
-    };
-    std::vector<std::uint8_t, TDefaultInitAllocator<std::uint8_t>> FPixels;
-    void CheckSize(int width, int height) const;
+    // New pixel blocks come zeroed from calloc, so a large image a reader is
+    // about to fill is not cleared in a pass of its own first.
+    TZeroedVector<std::uint8_t> FPixels;
     static std::size_t RowBytesFor(int width, TPixelFormat format);
 };
 

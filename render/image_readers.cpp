@@ -398,13 +398,12 @@ void TJPEGImage::LoadFromStream(TStream& stream)
                                          " pixels exceeds the bitmap limit");
     SetSize(0, 0);
     SetPixelFormat(TPixelFormat::pf24bit);
-    // The decoder writes every pixel of every row.
-    SetSizeForOverwrite(w, h);
+    SetSize(w, h);
     std::vector<JSAMPROW> rows(std::size_t(std::max(h, 0)));
     for (int y = 0; y < h; ++y)
         rows[std::size_t(y)] = ScanLine(y);
     if (!JPEGReadRows(&d.Info, &error, &source, rows.data())) {
-        // A half-decoded image must not keep bytes nobody wrote.
+        // A half-decoded image is not kept.
         SetSize(0, 0);
         fail();
     }

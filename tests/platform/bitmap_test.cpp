@@ -85,18 +85,18 @@ TEST(Bitmap, VerticalOnlyStretchCopiesWholeRowsAndSizesAreKnownUpFront)
     EXPECT_EQ(TBitmap::BytesFor(5, -7, TPixelFormat::pf8bit), 0u);
 }
 
-TEST(Bitmap, SizeForOverwriteKeepsNothingButClearsRowPadding)
+TEST(Bitmap, GrownPixelsAndRowPaddingAreZero)
 {
     TBitmap b(4, 4, TPixelFormat::pf24bit);
     b.ScanLine(0)[0] = 9;
-    b.SetSizeForOverwrite(3, 5); // 9 bytes of pixels padded to 12
+    b.SetSize(3, 5); // 9 bytes of pixels padded to 12
     EXPECT_EQ(b.Width(), 3);
     EXPECT_EQ(b.Height(), 5);
     EXPECT_EQ(b.RowBytes(), 12u);
     for (int y = 0; y < 5; ++y)
         for (int x = 9; x < 12; ++x)
             EXPECT_EQ(b.ScanLine(y)[x], 0) << x << "," << y;
-    // Ordinary resizing still keeps the corner afterwards.
+    // Resizing again keeps the corner.
     for (int y = 0; y < 5; ++y)
         std::fill(b.ScanLine(y), b.ScanLine(y) + 9, std::uint8_t(7));
     b.SetSize(4, 6);
@@ -104,14 +104,14 @@ TEST(Bitmap, SizeForOverwriteKeepsNothingButClearsRowPadding)
     EXPECT_EQ(b.ScanLine(5)[0], 0);
 
     TBitmap g(0, 0, TPixelFormat::pf4bit);
-    g.SetSizeForOverwrite(3, 2); // 12 bits used of 32: bytes 2 and 3 are padding
+    g.SetSize(3, 2); // 12 bits used of 32: bytes 2 and 3 are padding
     EXPECT_EQ(g.RowBytes(), 4u);
     EXPECT_EQ(g.ScanLine(1)[2], 0);
     EXPECT_EQ(g.ScanLine(1)[3], 0);
 
-    EXPECT_THROW(b.SetSizeForOverwrite(1 << 20, 1 << 20), EBitmapSize);
+    EXPECT_THROW(b.SetSize(1 << 20, 1 << 20), EBitmapSize);
     EXPECT_EQ(b.Width(), 4); // a refused size changes nothing
-    b.SetSizeForOverwrite(-1, 3);
+    b.SetSize(-1, 3);
     EXPECT_EQ(b.Width(), 0);
     EXPECT_EQ(b.RowBytes(), 0u);
 }
