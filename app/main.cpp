@@ -85,6 +85,8 @@ int main(int argc, char** argv)
         Form1->LoadScene();
 
         renderer->CreateThread();
+        // A failure while painting ends the run like one during start-up.
+        renderer->Thread()->SetOnFailure([] { Application().Terminate(); });
         if (options.Frames > 0 || options.Stats)
             renderer->Thread()->SetOnFrame([&stats] {
                 std::int64_t now = 0;
@@ -98,6 +100,8 @@ int main(int argc, char** argv)
 
         // The render thread must not draw into a window that is going away.
         renderer->StopThread();
+        if (const std::exception_ptr failure = renderer->ThreadFailure())
+            std::rethrow_exception(failure);
         resChange->Restore();
         if (options.Stats)
             std::fprintf(stderr, "vendrake: %s\n", stats.Report(PeakResidentBytes()).c_str());

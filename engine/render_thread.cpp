@@ -64,6 +64,21 @@ void TRenderThread::ThreadMain()
         FDevice->MakeCurrent();
     const TContextRelease release(FDevice);
 
+    try {
+        PaintFrames();
+    } catch (...) {
+        FPainted.Clear();
+        // Whoever waits for the frames learns of it now, not at the next
+        // stop: nothing else would end the run.
+        if (FOnFailure)
+            FOnFailure();
+        throw;
+    }
+    FPainted.Clear();
+}
+
+void TRenderThread::PaintFrames()
+{
     QueryPerformanceFrequency(&FFrequency);
     QueryPerformanceCounter(&FLastCount);
     while (!Terminated()) {
@@ -82,7 +97,6 @@ void TRenderThread::ThreadMain()
         FDelta = dt * 100.0f;
         RenderFrame();
     }
-    FPainted.Clear();
 }
 
 void TRenderThread::RenderFrame()

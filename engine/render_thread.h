@@ -29,6 +29,10 @@ public:
     // Called on the render thread right after each swap (frame counters,
     // timing); set before Resume.
     void SetOnFrame(std::function<void()> handler) { FOnFrame = std::move(handler); }
+    // Called on the render thread when the body fails (an effect's Render,
+    // the viewport update, anything the frame loop throws), before the body
+    // ends; the exception is then FatalException's. Set before Resume.
+    void SetOnFailure(std::function<void()> handler) { FOnFailure = std::move(handler); }
 
     // The thread body: binds the context, then measures and paints frames
     // until Terminated, then finishes and releases the context.
@@ -51,6 +55,8 @@ public:
 
 protected:
     void Execute() override { ThreadMain(); }
+    // The frame loop of ThreadMain: times and paints frames until Terminated.
+    void PaintFrames();
     // Runs on the main thread while the render thread waits for it.
     virtual void UpdateViewport();
 
@@ -68,6 +74,7 @@ protected:
     float FTime = 0;
     float FDelta = 0;
     std::function<void()> FOnFrame;
+    std::function<void()> FOnFailure;
 };
 
 } // namespace vendrake

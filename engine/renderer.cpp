@@ -108,6 +108,7 @@ void TRenderer::StopThread()
     if (FThread->Suspended())
         FThread->Resume();
     FThread->WaitFor();
+    FThreadFailure = FThread->FatalException();
     FThread.reset();
     if (FDevice) {
         FDevice->MakeCurrent();

@@ -9,6 +9,7 @@
 #include "engine/effect_list.h"
 #include "engine/render_thread.h"
 
+#include <exception>
 #include <memory>
 
 namespace vendrake {
@@ -64,6 +65,9 @@ public:
     // the wait keeps running calls the render thread hands over, so it
     // cannot deadlock.
     void StopThread();
+    // What the last render thread threw, kept by StopThread; null when it
+    // ended normally.
+    std::exception_ptr ThreadFailure() const { return FThreadFailure; }
 
     TgrOpengl* Device() const { return FDevice.get(); }
     TgrCanvas* Canvas() const { return FCanvas.get(); }
@@ -77,6 +81,7 @@ protected:
     std::unique_ptr<TgrOpengl> FDevice;
     std::unique_ptr<TgrCanvas> FCanvas;
     std::unique_ptr<TRenderThread> FThread;
+    std::exception_ptr FThreadFailure;
     TCustomControl* FSurface = nullptr;
 };
 

@@ -319,6 +319,51 @@ TEST(RenderLoop, StopThreadEndsANeverResumedThreadBeforeReturning)
                                        "glFinish()", Release}));
 }
 
+// Throws from its third frame's Render.
+class TFailingEffect : public TInternalEffect {
+public:
+    TFailingEffect() { SetEffectType("Painter"); }
+    void Render(float, float) override
+    {
+        if (++FRenders == 3)
+            throw std::runtime_error("the effect broke");
+    }
+
+private:
+    int FRenders = 0;
+};
+
+TEST(RenderLoop, AFailingFrameEndsTheLoopAndIsReportedAtOnce)
+{
+    TGLRecorder recorder;
+    TFakeClock clock({10'000'000});
+    TRenderLog log;
+    auto renderer = MakeRenderer();
+    renderer->Effects()->Add(std::make_shared<TRecordingEffect>("A", "Painter", log));
+    renderer->Effects()->Add(std::make_shared<TFailingEffect>());
+    renderer->CreateThread();
+    std::atomic<int> swapped{0};
+    std::atomic<bool> failed{false};
+    renderer->Thread()->SetOnFrame([&] { ++swapped; });
+    renderer->Thread()->SetOnFailure([&] { failed = true; });
+    renderer->Start();
+    ASSERT_TRUE(WaitUntil([&] { return failed.load(); })) << "the failure was never reported";
+    renderer->StopThread();
+
+    // Nobody asked the loop to stop: the failure ended it in its third frame.
+    EXPECT_EQ(swapped.load(), 2);
+    EXPECT_EQ(log.Calls.size(), 3u);
+    ASSERT_TRUE(renderer->ThreadFailure());
+    try {
+        std::rethrow_exception(renderer->ThreadFailure());
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "the effect broke");
+    }
+    // The context was given back on the way out, before the stop took it.
+    const Strings calls = recorder.Log();
+    EXPECT_GE(std::count(calls.begin(), calls.end(), Release), 2);
+}
+
 TEST(RenderLoop, StopWhileTheRenderThreadWaitsForTheMainThreadDoesNotDeadlock)
 {
     TGLRecorder recorder;
