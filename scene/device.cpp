@@ -71,7 +71,8 @@ bool TgrOpengl::CreateContext(HWND window, const std::vector<std::uint8_t>& crit
     RenderContext = gl.wglCreateContext(DeviceContext);
     if (!RenderContext)
         throw EGLDeviceError("cannot create an OpenGL context on display " + DisplayOf(DeviceContext));
-    MakeCurrent();
+    if (!ActivateContext(DeviceContext, RenderContext))
+        throw EGLDeviceError("cannot make the OpenGL context current on display " + DisplayOf(DeviceContext));
     ReadExtensions();
     gl.glEnable(GL_DEPTH_TEST);
     ReleaseCurrent();

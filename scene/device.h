@@ -47,7 +47,8 @@ public:
     // code in turn (the last code is the primary key), sets the first on the
     // window, creates the context, reads the extensions and enables the depth
     // test. Returns with the context released. Raises EGLDeviceError when the
-    // libraries cannot be loaded, no pixel format exists or none can be set.
+    // libraries cannot be loaded, no pixel format exists or none can be set,
+    // or the new context cannot be made current.
     bool CreateContext(HWND window, const std::vector<std::uint8_t>& criteria);
 
     bool getZBuffer() override { return false; } // not tracked

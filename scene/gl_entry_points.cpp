@@ -18,6 +18,7 @@ HMODULE GLLibrary = nullptr;
 HMODULE GLULibrary = nullptr;
 int ActivePixelFormat = 0;
 std::string LoadError;
+const TGLEntryPoints* StandIn = nullptr;
 
 template <class Function>
 void Assign(Function& reference, FARPROC address) {
@@ -101,6 +102,8 @@ std::string LoadFailure(const char* what, const std::string& file) {
 
 } // namespace
 
+void SetOpenGLStandInForTesting(const TGLEntryPoints* table) { StandIn = table; }
+
 std::string NativeLibraryName(std::string_view name) {
     if (EqualNoCase(name, "opengl32.dll"))
         return "libGL.so.1";
@@ -112,6 +115,10 @@ std::string NativeLibraryName(std::string_view name) {
 bool LoadOpenGL(std::string_view GLName, std::string_view GLUName) {
     CloseOpenGL();
     LoadError.clear();
+    if (StandIn) {
+        gl = *StandIn;
+        return true;
+    }
     // dlopen never shows a dialog, so there is no error mode to set and restore.
     const std::string glFile = NativeLibraryName(GLName);
     const std::string gluFile = NativeLibraryName(GLUName);
@@ -140,15 +147,19 @@ void CloseOpenGL() {
     ClearExtensionGroup();
 }
 
-void ActivateContext(HDC DC, HGLRC RC) {
+bool ActivateContext(HDC DC, HGLRC RC) {
     if (!gl.wglGetPixelFormat || !gl.wglMakeCurrent)
-        return;  // nothing loaded: there is no context to make current
+        return false;  // nothing loaded: there is no context to make current
     const int pixelFormat = gl.wglGetPixelFormat(DC);
-    gl.wglMakeCurrent(DC, RC);
+    // Without a current context the driver's strings are empty: binding now
+    // would switch every extension off until the pixel format changed.
+    if (!gl.wglMakeCurrent(DC, RC))
+        return false;
     if (pixelFormat != ActivePixelFormat) {
         BindExtensionGroup();
         ActivePixelFormat = pixelFormat;
     }
+    return true;
 }
 
 void DeactivateContext() {

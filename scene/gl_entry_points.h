@@ -74,10 +74,15 @@ bool LoadOpenGL(std::string_view GLName, std::string_view GLUName);
 std::string LastOpenGLError();
 // Frees both libraries and empties every reference.
 void CloseOpenGL();
+// For test doubles: while a table is set, LoadOpenGL installs it instead of
+// opening the libraries, so code that loads OpenGL itself can be driven by
+// the double. Null goes back to the libraries.
+void SetOpenGLStandInForTesting(const TGLEntryPoints* table);
 
 // Makes RC current on DC and, when DC's pixel format differs from the one
-// of the previous activation, binds the extension group afresh.
-void ActivateContext(HDC DC, HGLRC RC);
+// of the previous activation, binds the extension group afresh. False, with
+// nothing bound or recorded, when the context could not be made current.
+bool ActivateContext(HDC DC, HGLRC RC);
 void DeactivateContext();
 void DestroyContext(HGLRC RC);
 // Reads the version and extension strings of the current context into

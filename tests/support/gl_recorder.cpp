@@ -149,6 +149,7 @@ struct TGLRecorder::TState {
     std::vector<PIXELFORMATDESCRIPTOR> PixelFormats;
     int PixelFormat = 0;
     bool FailSetPixelFormat = false;
+    bool FailMakeCurrent = false;
     GLuint NextList = 1;
     GLuint NextTexture = 1;
     std::set<std::string, std::less<>> Provided;
@@ -347,8 +348,10 @@ HGLRC WglCreateContext(HDC dc) {
 }
 
 bool WglMakeCurrent(HDC dc, HGLRC context) {
-    State().Append(RecordedCall("wglMakeCurrent", dc, context));
-    return true;
+    auto& state = State();
+    state.Append(RecordedCall("wglMakeCurrent", dc, context));
+    std::lock_guard guard(state.Lock);
+    return !(context && state.FailMakeCurrent);
 }
 
 bool WglDeleteContext(HGLRC context) {
@@ -433,6 +436,8 @@ TGLRecorder::TGLRecorder() : FState(std::make_unique<TState>()), FPrevious(GLBin
 }
 
 TGLRecorder::~TGLRecorder() {
+    if (FStandIn)
+        SetOpenGLStandInForTesting(nullptr);
     SetGLBinding(FPrevious);
     std::lock_guard guard(ActiveLock);
     Active = FOuter;
@@ -491,6 +496,16 @@ void TGLRecorder::SetPixelFormat(int format) {
 void TGLRecorder::FailSetPixelFormat(bool fail) {
     std::lock_guard guard(FState->Lock);
     FState->FailSetPixelFormat = fail;
+}
+
+void TGLRecorder::FailMakeCurrent(bool fail) {
+    std::lock_guard guard(FState->Lock);
+    FState->FailMakeCurrent = fail;
+}
+
+void TGLRecorder::StandInForLibraries() {
+    FStandIn = std::make_unique<TGLEntryPoints>(RecordingTable());
+    SetOpenGLStandInForTesting(FStandIn.get());
 }
 
 void TGLRecorder::Provide(std::initializer_list<std::string_view> names) {

@@ -177,6 +177,11 @@ public:
     void SetPixelFormats(std::vector<PIXELFORMATDESCRIPTOR> formats);
     void SetPixelFormat(int format);
     void FailSetPixelFormat(bool fail);  // SetPixelFormat then reports false
+    void FailMakeCurrent(bool fail);     // binding a context then reports false
+    // LoadOpenGL, until this recorder goes, installs the recording table
+    // instead of the driver's libraries, so code that loads OpenGL itself
+    // (the device) runs against the recorder.
+    void StandInForLibraries();
 
     // Extension entry points. Provide binds the named ones in the table at
     // once and lets wglGetProcAddress answer them, so an activation binds
@@ -196,6 +201,7 @@ private:
     std::unique_ptr<TState> FState;
     TGLBinding FPrevious;
     TState* FOuter = nullptr;  // the recorder this one took over from
+    std::unique_ptr<TGLEntryPoints> FStandIn;
 };
 
 } // namespace vendrake

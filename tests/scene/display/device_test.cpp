@@ -1,4 +1,5 @@
 // The device and canvas on a real window, with Mesa's OpenGL.
+#include "tests/support/gl_recorder.h"
 #include "tests/support/x_helpers.h"
 
 #include "platform/form.h"
@@ -75,6 +76,69 @@ TEST_F(DeviceTest, ContextOnTheRankedFormatDrawsOnAnotherThread)
     EXPECT_TRUE(test::WaitUntil([&] { return observer.Pixel(surface->Handle()->Id(), 5, 5) == 0x00FF00; }))
         << "the swap never reached the window";
     device.reset();
+}
+
+// The driver stood in for by the recorder (the probe window is real): the
+// calls CreateContext makes, and what a failure at each step leaves behind.
+TEST_F(DeviceTest, CreateContextOrderAndFailures)
+{
+    using Lines = std::vector<std::string>;
+    TGLRecorder recorder;
+    recorder.StandInForLibraries();
+    PIXELFORMATDESCRIPTOR single{};
+    single.nSize = sizeof single;
+    single.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+    single.cColorBits = 24;
+    PIXELFORMATDESCRIPTOR doubled = single;
+    doubled.dwFlags |= PFD_DOUBLEBUFFER;
+    doubled.cDepthBits = 24;
+    recorder.SetPixelFormats({single, doubled});
+    recorder.SetString(GL_VERSION, "1.2");
+    recorder.SetString(GL_EXTENSIONS, "GL_ARB_multitexture");
+    recorder.Provide({"glActiveTextureARB"});
+    const HWND window = surface->Handle();
+
+    {
+        TgrOpengl device;
+        recorder.ClearLog();
+        ASSERT_TRUE(device.CreateContext(window, {6, 2, 5, 0, 3, 7}));
+        // The formats counted and described, the double-buffered one set, the
+        // context made, bound and read, the depth test, the release.
+        EXPECT_EQ(recorder.Log(),
+                  (Lines{"DescribePixelFormat(ptr, 0, 0, null)", "DescribePixelFormat(ptr, 1, 40, ptr)",
+                         "DescribePixelFormat(ptr, 2, 40, ptr)", "SetPixelFormat(ptr, 2, ptr)",
+                         "wglCreateContext(ptr)", "wglGetPixelFormat(ptr)", "wglMakeCurrent(ptr, ptr)",
+                         RecordedCall("glGetString", GL_EXTENSIONS), RecordedCall("glGetString", GL_VERSION),
+                         RecordedCall("glGetString", GL_VERSION), RecordedCall("gluGetString", GLU_VERSION),
+                         RecordedCall("glGetString", GL_EXTENSIONS), RecordedCall("gluGetString", GLU_EXTENSIONS),
+                         RecordedCall("glEnable", GL_DEPTH_TEST), "wglMakeCurrent(null, null)"}));
+        EXPECT_NE(gl.glActiveTextureARB, nullptr);
+    }
+
+    // A context that cannot be made current is an error, and it leaves the
+    // extension group unbound and unrecorded: the next activation that works
+    // binds it.
+    recorder.FailMakeCurrent(true);
+    TgrOpengl failing;
+    try {
+        failing.CreateContext(window, {6, 2, 5, 0, 3, 7});
+        ADD_FAILURE() << "no error";
+    } catch (const EGLDeviceError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("cannot make the OpenGL context current on display ", 0), 0u)
+            << e.what();
+    }
+    EXPECT_EQ(gl.glActiveTextureARB, nullptr);
+    recorder.FailMakeCurrent(false);
+    failing.MakeCurrent();
+    EXPECT_NE(gl.glActiveTextureARB, nullptr) << "a first failure switched multitexture off for good";
+
+    recorder.FailSetPixelFormat(true);
+    TgrOpengl unset;
+    EXPECT_THROW(unset.CreateContext(window, {6}), EGLDeviceError);
+    EXPECT_EQ(unset.RenderContext, nullptr);
+    recorder.SetPixelFormats({});
+    TgrOpengl none;
+    EXPECT_THROW(none.CreateContext(window, {6}), EGLDeviceError);
 }
 
 TEST_F(DeviceTest, CanvasFollowsTheWindowsClientRectangle)
