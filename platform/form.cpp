@@ -303,6 +303,19 @@ void TForm::ApplyWindowManagerHints()
     const Window id = FWindow->Id();
 
     FWindow->SetTitle(FCaption);
+    // Task lists and window switchers name the application, not the form's
+    // caption: the main form stands for the application, so it carries the
+    // application's title as its EWMH name and icon names. WM_NAME keeps the
+    // caption.
+    const std::string& title = FApplication.Title;
+    if (FApplication.MainForm() == this && !title.empty()) {
+        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+        const auto* text = reinterpret_cast<const unsigned char*>(title.data());
+        const int length = static_cast<int>(title.size());
+        for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
+            XChangeProperty(display, id, XInternAtom(display, name, False), utf8, 8, PropModeReplace, text, length);
+        XSetIconName(display, id, title.c_str());
+    }
 
     Atom protocols[] = {FWmDeleteWindow};
     XSetWMProtocols(display, id, protocols, 1);

@@ -96,6 +96,23 @@ public:
         return values;
     }
 
+    // An 8-bit property (a name, whatever its type) as text.
+    std::string TextProperty(Window window, const char* name) const
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string text;
+        if (XGetWindowProperty(FDisplay, window, XInternAtom(FDisplay, name, False), 0, 256, False,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+            data && format == 8)
+            text.assign(reinterpret_cast<char*>(data), count);
+        if (data)
+            XFree(data);
+        return text;
+    }
+
     // The colour of one pixel of a window as 0xRRGGBB.
     unsigned long Pixel(Window window, int x, int y) const
     {

@@ -103,6 +103,7 @@ TEST_F(FormTest, WindowManagerCloseEndsTheLoopOfTheMainForm)
 
 TEST_F(FormTest, BorderlessFormKeepsItsGeometryAndTheSurfaceFollowsResizes)
 {
+    application.Title = "Vendrake";
     TForm form(application);
     form.SetCaption("Form1");
     form.SetBorderStyle(TBorderStyle::bsNone);
@@ -133,6 +134,12 @@ TEST_F(FormTest, BorderlessFormKeepsItsGeometryAndTheSurfaceFollowsResizes)
     ASSERT_EQ(motif.size(), 5u);
     EXPECT_EQ(motif[0] & 2, 2);
     EXPECT_EQ(motif[2], 0);
+    // Task lists show the application's title; the caption stays the
+    // window's own name.
+    EXPECT_EQ(observer.TextProperty(formId, "WM_NAME"), "Form1");
+    for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME", "WM_ICON_NAME"})
+        EXPECT_EQ(observer.TextProperty(formId, name), "Vendrake") << name;
+    EXPECT_EQ(observer.TextProperty(formId, "WM_CLASS"), std::string("Vendrake\0Vendrake\0", 18));
 
     std::vector<std::pair<int, int>> formSizes;
     RECT afterResize{};
