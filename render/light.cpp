@@ -60,19 +60,22 @@ bool TgrLight::ReadFromStream(TStream& stream, bool withHeader)
     Position = TVector::Make4(0, 0, 0, directional ? 0.0f : 1.0f);
 
     // Out-of-range results (a cone above 180 or below 4 degrees) go to OpenGL
-    // as they are; it refuses them and keeps its previous value.
-    if (spot) {
+    // as they are; it refuses them and keeps its previous value. NaN and a
+    // positive infinity would pass its range checks, so a negative (or NaN)
+    // cone and a zero distance leave the light as if the flag were off.
+    if (spot && cone >= 0) {
         IsSpot = true;
         SpotCutoff = static_cast<float>(double(cone) / 2.0);
         SpotExponent = static_cast<float>(128.0 / std::sqrt(double(cone) / 4.0));
         SpotDirection = TVector::Make(0, 0, -1);
     }
-    if (attenuated) {
+    const double half = double(distance) / 2.0;
+    const auto quadratic = static_cast<float>(1.0 / (half * half));
+    if (attenuated && std::isfinite(quadratic)) {
         Attenuated = true;
         ConstantAttenuation = 1.0f;
         LinearAttenuation = 0.0f;
-        const double half = double(distance) / 2.0;
-        QuadraticAttenuation = static_cast<float>(1.0 / (half * half));
+        QuadraticAttenuation = quadratic;
     }
 
     // Scene lights bring their own ambient term; the global one would wash it out.

@@ -34,10 +34,22 @@ void TgrCallback::RestoreState()
 
 void TgrChooser::Action()
 {
-    if (const TgrTreePtr& child = GetChild(Selected))
+    const TgrTreePtr& child = GetChild(Selected);
+    FPainted = child;
+    if (child)
         child->Action();
     if (AutoRestore)
         RestoreState();
+}
+
+void TgrChooser::RestoreState()
+{
+    // Only the child that was painted has anything to undo: restoring the
+    // others would pop what an ancestor pushed and run after-hooks whose
+    // before-hooks never ran.
+    if (const TgrTreePtr child = FPainted.lock(); child && !child->AutoRestore)
+        child->RestoreState();
+    FPainted.reset();
 }
 
 } // namespace vendrake

@@ -2,6 +2,8 @@
 // Control nodes change how their subtree is painted without drawing anything.
 #include "scene/tree.h"
 
+#include <memory>
+
 #include <cstdint>
 #include <functional>
 
@@ -48,8 +50,13 @@ class TgrChooser : public TgrTree {
 public:
     using TgrTree::TgrTree;
     void Action() override;
+    // Restores the child the last Action painted, if it waits for this.
+    void RestoreState() override;
 
     std::int32_t Selected = 0;
+
+private:
+    std::weak_ptr<TgrTree> FPainted;
 };
 
 } // namespace vendrake

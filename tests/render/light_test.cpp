@@ -139,6 +139,18 @@ TEST(Light, RecordBecomesOpenGLParameters)
     EXPECT_EQ(spot->Diffuse, (TVector4{0, 0, 0, 0}));
     EXPECT_EQ(spot->Position, (TVector4{0, 0, 0, 0}));
 
+    // A zero distance and a negative or NaN cone would hand OpenGL infinity
+    // and NaN, which pass its range checks: the light stays unattenuated and
+    // round.
+    for (const float cone : {-30.0f, std::nanf("")}) {
+        f.Cone = cone;
+        f.Distance = 0;
+        const auto degenerate = ReadLight(f);
+        EXPECT_FALSE(degenerate->IsSpot);
+        EXPECT_FALSE(degenerate->Attenuated);
+        EXPECT_EQ(degenerate->Specular, (TVector4{0.25f, 0.125f, 0.5f, 1}));
+    }
+
     // Negative words are off.
     f.On = -1;
     const auto off = ReadLight(f);

@@ -179,22 +179,43 @@ TEST(Control, CallbackHooksFollowTheRestoreProtocol)
     EXPECT_EQ(rec.Log(), (Lines{"glVertex2f(4, 0)"}));
 }
 
-TEST(Control, ChooserPaintsOneChildAndRestoresAll)
+TEST(Control, ChooserPaintsAndRestoresOnlyTheSelectedChild)
 {
     TGLRecorder rec;
     TgrChooser chooser;
     for (int i = 0; i < 3; ++i)
         chooser.Add(std::make_shared<TgrBlend>())->AddChild(std::make_shared<TMarker>(float(i)));
     chooser.GetChild(2)->SetAutoRestore(false);
+    const Lines push = {RecordedCall("glPushAttrib", GL_COLOR_BUFFER_BIT), RecordedCall("glEnable", GL_BLEND),
+                        RecordedCall("glBlendFunc", GL_ONE, GL_ONE)};
+    // Child 0 restores itself; the unpainted child 2 pushed nothing, so
+    // nothing is popped for it.
     chooser.Action();
-    // Only child 0 is painted; the restore step still visits the unpainted
-    // non-restoring child 2 and pops for it.
-    EXPECT_EQ(rec.Log(), (Lines{RecordedCall("glPushAttrib", GL_COLOR_BUFFER_BIT),
-                                RecordedCall("glEnable", GL_BLEND), RecordedCall("glBlendFunc", GL_ONE, GL_ONE),
-                                "glVertex2f(0, 0)", "glPopAttrib()", "glPopAttrib()"}));
+    Lines expected = push;
+    expected.insert(expected.end(), {"glVertex2f(0, 0)", "glPopAttrib()"});
+    EXPECT_EQ(rec.Log(), expected);
+
+    // Child 2 waits for its parent's restore step: the chooser's.
+    rec.ClearLog();
+    chooser.Selected = 2;
+    chooser.Action();
+    expected = push;
+    expected.insert(expected.end(), {"glVertex2f(2, 0)", "glPopAttrib()"});
+    EXPECT_EQ(rec.Log(), expected);
+
+    // A deferred restore undoes what was painted, once.
+    rec.ClearLog();
+    chooser.SetAutoRestore(false);
+    chooser.Action();
+    chooser.RestoreState();
+    chooser.RestoreState();
+    expected = push;
+    expected.insert(expected.end(), {"glVertex2f(2, 0)", "glPopAttrib()"});
+    EXPECT_EQ(rec.Log(), expected);
 
     rec.ClearLog();
+    chooser.SetAutoRestore(true);
     chooser.Selected = 5;
     chooser.Action();
-    EXPECT_EQ(rec.Log(), (Lines{"glPopAttrib()"}));
+    EXPECT_EQ(rec.Log(), Lines{});
 }
