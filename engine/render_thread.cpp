@@ -114,9 +114,13 @@ void TRenderThread::RenderFrame()
         FCanvas->Action();
     CheckGLError("RenderThread_3");
     if (FEffects) {
-        for (const TInternalEffectPtr& effect : *FEffects)
+        // By index, holding each effect, as the init pass does: an effect's
+        // Render may reach back into the list.
+        for (std::size_t i = 0; i < FEffects->Count(); ++i) {
+            const TInternalEffectPtr effect = FEffects->Item(i);
             if (IsPainter(effect->EffectType()))
                 PaintEffect(*effect);
+        }
     }
     if (FDevice)
         FDevice->Swap();

@@ -24,7 +24,8 @@ public:
     ~TMaxPlayer() override;
 
     // A fresh loader with the scene file's node classes; loading happens in
-    // the next Init. A previous loader and scene are released.
+    // the next Init. The previous loader goes; the scene it built (tree and
+    // tracks) stays and keeps playing until that Init replaces it.
     void SetSceneFile(const std::string& FileName);
     void SetOnLoaded(TNotifyEvent Handler) { FOnLoaded = std::move(Handler); }
     void DoLoaded();

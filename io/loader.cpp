@@ -85,13 +85,17 @@ void TgrLoader::LoadFromStream(TStream& stream)
 {
     FSource = stream.Name() == "memory" ? stream.Name() : "'" + stream.Name() + "'";
     Root = std::make_shared<TgrTree>();
+    FMaterialsBuilt = false;
+    FScene = nullptr;
     // Positions and sizes are compared as the file's signed 32-bit values.
     while (stream.Position() + 20 < stream.Size())
         ReadChunk(stream, *Root, 0);
 }
 
-void TgrLoader::ReadChunk(TStream& stream, TgrTree& parent, int depth)
+void TgrLoader::ReadChunk(TStream& stream, TgrTree& parent, int depth, std::int64_t parentEnd)
 {
+    if (parentEnd < 0)
+        parentEnd = stream.Size();
     const std::int64_t start = stream.Position();
     const TChunkHeader header = TChunkHeader::Read(stream);
     if (depth > MaxNesting)
@@ -109,6 +113,10 @@ void TgrLoader::ReadChunk(TStream& stream, TgrTree& parent, int depth)
     if (end > stream.Size())
         Fail(start, header.TypeKey, "chunk size " + std::to_string(size) + " runs past the end of the file (" +
                                         std::to_string(stream.Size()) + " bytes)");
+    if (end > parentEnd)
+        Fail(start, header.TypeKey, "chunk size " + std::to_string(size) +
+                                        " runs past the end of the chunk it is nested in (byte " +
+                                        std::to_string(parentEnd) + ")");
     if (!nodeClass) {
         if (OnChunk)
             OnChunk({start, depth, header, nullptr, nullptr});
@@ -128,7 +136,7 @@ void TgrLoader::ReadChunk(TStream& stream, TgrTree& parent, int depth)
     if (OnChunk)
         OnChunk({start, depth, header, nodeClass, node.get()});
     if (stream.Position() < end)
-        ReadChunk(stream, *node, depth + 1);
+        ReadChunk(stream, *node, depth + 1, end);
 }
 
 void TgrLoader::SortNodes()
@@ -170,6 +178,11 @@ void TgrLoader::SortNodes()
 
 void TgrLoader::BuildMaterials()
 {
+    // Building adds texture nodes under the loaded materials: a second pass
+    // over the same nodes would add them again.
+    if (FMaterialsBuilt)
+        return;
+    FMaterialsBuilt = true;
     MaterialTree = std::make_shared<TgrTree>();
     if (!Materials)
         SortNodes();
@@ -214,6 +227,10 @@ void TgrLoader::BuildMaterials()
 
 TgrTreePtr TgrLoader::BuildScene()
 {
+    // The scene shares the loaded nodes and inverts static camera
+    // transforms in place: it is built once per load, then handed out again.
+    if (FScene)
+        return FScene;
     if (!Others)
         SortNodes();
     if (!MaterialTree)
@@ -243,6 +260,7 @@ TgrTreePtr TgrLoader::BuildScene()
     for (const TgrTreePtr& node : Others->Children())
         if (node->Is<TgrPrimitive>())
             AttachPrimitive(*parent, node, 0);
+    FScene = scene;
     return scene;
 }
 

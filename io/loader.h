@@ -62,12 +62,15 @@ public:
     // A fresh Root with every top-level chunk; stops when 20 bytes or fewer
     // remain.
     void LoadFromStream(TStream& stream);
-    // One chunk and at most one nested chunk, appended to parent.
-    void ReadChunk(TStream& stream, TgrTree& parent, int depth = 0);
+    // One chunk and at most one nested chunk, appended to parent. A chunk
+    // must end by parentEnd (its parent chunk's end; -1: the file's end).
+    void ReadChunk(TStream& stream, TgrTree& parent, int depth = 0, std::int64_t parentEnd = -1);
     void SortNodes();
+    // Once per load; later calls do nothing.
     void BuildMaterials();
     // A new tree: cameras under their transforms, meshes under the (last)
-    // camera's viewport, each under its transform and its parent mesh.
+    // camera's viewport, each under its transform and its parent mesh. Built
+    // once per load; later calls return the same tree.
     TgrTreePtr BuildScene();
 
     // The animation tracks to evaluate every frame, position before rotation.
@@ -94,6 +97,8 @@ public:
     TgrTreePtr MaterialTree;
 
 private:
+    bool FMaterialsBuilt = false;
+    TgrTreePtr FScene;
     // The transform that places the object with this Id: the first animated
     // transform it owns, else the first static one.
     TgrTreePtr FindTransform(std::int32_t ownerId) const;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,9 @@ namespace vendrake {
 template <class T>
 struct TZeroedAllocator {
     using value_type = T;
+    template <class U>
+    static constexpr bool IsTrivial =
+        std::is_trivially_default_constructible_v<U> && std::is_trivially_destructible_v<U>;
     TZeroedAllocator() = default;
     template <class U>
     TZeroedAllocator(const TZeroedAllocator<U>&) noexcept
@@ -28,17 +32,28 @@ struct TZeroedAllocator {
         throw std::bad_alloc();
     }
     void deallocate(T* p, std::size_t) noexcept { std::free(p); }
-    // Elements a resize adds are left as the memory holds them; ResizeZeroed
-    // clears them where the memory was not fresh.
+    // Memory from calloc holds objects of trivial types already, with the
+    // value its zero bytes give them (allocation functions create such
+    // objects implicitly). Constructing and destroying them does nothing, so
+    // an element keeps the value its bytes hold for as long as its block
+    // lives; ResizeZeroed clears elements re-added inside an old block.
+    // Other types are value-initialised and destroyed as usual.
     template <class U>
-    void construct(U* p) noexcept
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>)
     {
-        ::new (static_cast<void*>(p)) U;
+        if constexpr (!IsTrivial<U>)
+            ::new (static_cast<void*>(p)) U();
     }
     template <class U, class... Args>
     void construct(U* p, Args&&... args)
     {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U>
+    void destroy(U* p) noexcept
+    {
+        if constexpr (!IsTrivial<U>)
+            p->~U();
     }
     template <class U>
     bool operator==(const TZeroedAllocator<U>&) const noexcept

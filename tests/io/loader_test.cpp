@@ -161,6 +161,11 @@ TEST(Loader, StaticCameraTransformIsInvertedOnce)
     auto& prs = static_cast<TgrPRS&>(*s.Loader.Transforms->GetChild(0));
     EXPECT_EQ(prs.Matrix[12], -1.0f);
     EXPECT_EQ(prs.Matrix[14], -3.0f);
+    // Building again hands out the same scene and inverts nothing back.
+    const TgrTreePtr scene = s.Loader.BuildScene();
+    EXPECT_EQ(s.Loader.BuildScene(), scene);
+    EXPECT_EQ(prs.Matrix[12], -1.0f);
+    EXPECT_EQ(prs.Count(), 1);
 }
 
 TEST(Loader, SeveralCamerasUseTheLastOnesViewport)
@@ -215,6 +220,7 @@ TEST(Loader, MaterialChains)
     s.Writer.TexMap(InlineTexture("rgb", 3));
     s.Writer.TexMap(InlineTexture("rgba", 4));
     s.Load();
+    s.Loader.BuildMaterials(); // again: nothing is added twice
     EXPECT_EQ(TreeText(*s.Loader.MaterialTree), "TgrTree\n"
                                                 "  TgrMaterial \"glass\"\n"
                                                 "    TgrMap\n"
@@ -284,6 +290,17 @@ TEST(Loader, MalformedFilesAreRejected)
         sizeAt(s, 0, 40); // the payload needs 35 bytes
         EXPECT_EQ(s.Error(), "memory: chunk CAMR at byte offset 0: payload of 35 bytes reads past the chunk's "
                              "end (size 40)");
+    }
+    {
+        TScene s; // a nested map claiming the material's last byte and more
+        TMaterialDesc m;
+        s.Writer.Material(m, [&] { s.Writer.Map({1, 0}); });
+        s.Writer.Camera(Camera(1, "cam"));
+        // The map follows the material's 20-byte header and 112-byte payload;
+        // the material ends after the map's 44 bytes.
+        sizeAt(s, 132, 64);
+        EXPECT_EQ(s.Error(), "memory: chunk MMAP at byte offset 132: chunk size 64 runs past the end of the chunk "
+                             "it is nested in (byte 176)");
     }
     {
         TScene s; // a camera chunk cut short by the end of the file
