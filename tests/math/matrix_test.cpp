@@ -65,20 +65,26 @@ TEST(Matrix, InvertRotationPlusTranslation)
 
 TEST(Matrix, InvertPivotsOnTheLargestEntry)
 {
-    // Zero on the first diagonal entry needs a row swap; the pivot search must
-    // take the largest magnitude, negative ones included.
+    // The first column's tiny first entry is not zero, but dividing by it
+    // swamps the rest in float: the pivot search must take the largest
+    // magnitude, negative ones included. The zero on the third diagonal entry
+    // needs a row swap. The inverse is [1 -1; 1 0] and [-1/8 1/4; 1/2 0],
+    // up to terms of order 1e-7.
     TMatrix4 m;
-    const float rows[16] = {0, 2, 0, 0,
-                            -8, 0, 0, 0,
-                            1, 0, 4, 0,
-                            0, 0, 0, 1};
+    const float rows[16] = {1e-7f, 1, 0, 0,
+                            -1, 1, 0, 0,
+                            0, 0, 0, 2,
+                            0, 0, 4, 1};
     for (int i = 0; i < 16; ++i)
         m[i] = rows[i];
     TMatrix4 inv;
     TMatrix::Invert(m, inv);
-    ExpectNear(TMatrix::Multiply(m, inv), TMatrix::Identity(), 1e-6f);
-    EXPECT_FLOAT_EQ(inv[1], -0.125f);
-    EXPECT_FLOAT_EQ(inv[4], 0.5f);
+    const float expected[16] = {1, -1, 0, 0,
+                                1, 0, 0, 0,
+                                0, 0, -0.125f, 0.25f,
+                                0, 0, 0.5f, 0};
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(inv[i], expected[i], 1e-6f) << "element " << i;
 
     const TMatrix4 s = Sample();
     TMatrix4 sinv;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 using namespace vendrake;
 
 TEST(Vector, NormalizeRoundsTheLengthAndKeepsZero)
@@ -15,10 +13,10 @@ TEST(Vector, NormalizeRoundsTheLengthAndKeepsZero)
     EXPECT_FLOAT_EQ(n.z, 0.8f);
 
     // The reciprocal is taken of the float-rounded length and rounded again:
-    // (1, 1, 1) gives 1/float(sqrt 3) rounded to float, not 1/sqrt(3).
-    const float len = static_cast<float>(std::sqrt(3.0));
-    const float inv = static_cast<float>(1.0 / len);
-    EXPECT_EQ(TVector::Normalize({1, 1, 1}).x, inv);
+    // for (5, 5, 5) that gives 0.57735020, one step below the 0.57735026 that
+    // an unrounded length or reciprocal gives.
+    const float c = 0.5773502f;
+    EXPECT_EQ(TVector::Normalize({5, 5, 5}), (TVector3{c, c, c}));
 }
 
 TEST(Vector, AddAndColourScale)
