@@ -1,4 +1,5 @@
 #include "anim/track.h"
+#include "math/quaternion.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,19 @@ TEST(Anim, SpanFractionIsRoundedToFloatExceptForQuaternions)
     TAnim linear = Track(TAnim::Linear, {{0, 0}, {3, 3}});
     EXPECT_EQ(ValueAt(linear, 1), 3.0 * double(float(1.0 / 3.0)));
     EXPECT_NE(ValueAt(linear, 1), 1.0);
+
+    // Quaternions divide by the span length unrounded: 1000 - 0.1f is no
+    // float, and rounding it would move the fraction, and the z below, by one
+    // float step.
+    const float s45 = static_cast<float>(std::sin(std::numbers::pi / 4));
+    TAnim turn = Track(TAnim::Slerp, 4);
+    AddQuatKey(turn, 0.1f, 0, 0, 0, 1);
+    AddQuatKey(turn, 1000, 0, 0, s45, s45);
+    ASSERT_TRUE(turn.Evaluate(1));
+    const float u = static_cast<float>((1 - double(0.1f)) / (1000 - double(0.1f)));
+    const TQuat r = TQuaternion::Slerp(TQuaternion::Make(1, 0, 0, 0), TQuaternion::Make(s45, 0, 0, s45), u);
+    EXPECT_EQ(turn.Values[2].Value, r.z);
+    EXPECT_EQ(turn.Values[3].Value, r.w);
 }
 
 TEST(Anim, EverySchemeGivesAKeysOwnValueAtItsTime)
@@ -144,6 +158,22 @@ TEST(Anim, KochanekBartelsTangents)
     const double left = (ValueAt(uneven, 4) - ValueAt(uneven, 4 - eps)) / eps;
     const double right = (ValueAt(uneven, 4 + eps) - ValueAt(uneven, 4)) / eps;
     EXPECT_NEAR(left, right, 1e-2);
+
+    // Continuity and bias, on the span from t = 4 to 10 of those keys, worked
+    // out apart from the code: textbook tangents, each (1-T)(1±C)(1±B)/2 times the
+    // neighbouring difference, the one leaving a key scaled by
+    // 2 N_after / (N_before + N_after) and the one entering it by
+    // 2 N_before / (N_before + N_after), N the interval lengths:
+    //   leaving key 1 (T 1/4, C 1/2, B -1/2): (0.28125 * 3 + 0.28125 * -5) * 2*6/(4+6) = -0.675
+    //   entering key 2 (T -1/2, C -3/4, B 1/4): (1.640625 * -5 + 0.140625 * 7) * 2*6/(6+20) = -3.33173077
+    // then the cubic Hermite curve on u = (t - 4) / 6.
+    TAnimKey& k1 = *uneven.Keys.Get(1);
+    k1.Tension = 0.25f, k1.Continuity = 0.5f, k1.Bias = -0.5f;
+    TAnimKey& k2 = *uneven.Keys.Get(2);
+    k2.Tension = -0.5f, k2.Continuity = -0.75f, k2.Bias = 0.25f;
+    EXPECT_NEAR(ValueAt(uneven, 5.5), 2.28000300, 1e-5);
+    EXPECT_NEAR(ValueAt(uneven, 7), 0.83209135, 1e-5);
+    EXPECT_NEAR(ValueAt(uneven, 8.5), -0.78186599, 1e-5);
 
     // Tension 1 on both span keys: no tangents, a smooth step.
     track.Keys.Get(1)->Tension = 1;
@@ -229,6 +259,18 @@ TEST(Anim, OnlyChannelsThatValuesAndKeysAllHaveAreEvaluated)
     rotation.Values[0].Value = 9;
     EXPECT_FALSE(rotation.Evaluate(5));
     EXPECT_EQ(rotation.Values[0].Value, 9.0);
+}
+
+TEST(Anim, AKeyListMovedInIsSearchedAfresh)
+{
+    std::vector<std::pair<float, double>> keys;
+    for (int i = 0; i < 100; ++i)
+        keys.push_back({static_cast<float>(i), i});
+    TAnim track = Track(TAnim::Linear, keys);
+    EXPECT_EQ(ValueAt(track, 90.5), 90.5);
+    // The span remembered there, at key 91, is not in the new list.
+    track.Keys = std::move(Track(TAnim::Linear, {{0, 0}, {100, -100}}).Keys);
+    EXPECT_NEAR(ValueAt(track, 90.5), -90.5, 1e-4);
 }
 
 // The remembered search must land where the walk from the first key lands,
