@@ -152,6 +152,11 @@ TEST(Effect, UnusableLibrariesFailConstructionWithTheReason)
     EXPECT_EQ(ErrorOf([&] { TInternalEffect::CreateFromModule(probe.Module(), "Probe"); }),
               "the module given for effect 'Probe' does not export \"fx_create\"");
     EXPECT_EQ(probe.Log(), Strings{});
+
+    EXPECT_EQ(TInternalEffect::CreateFromLibrary(PROBE_FULL, "AtLimit")->EffectType(), "Painter");
+    EXPECT_EQ(ErrorOf([] { TInternalEffect::CreateFromLibrary(PROBE_FULL, "OverLimit"); }),
+              std::string("the descriptor of effect 'OverLimit' from effect library '") + PROBE_FULL +
+                  "' is longer than 1048576 bytes");
 }
 
 TEST(Effect, CreateFromInfoBuildsAProxyOnlyForTheExactBaseClass)

@@ -4,11 +4,14 @@
 //   PROBE_GETINFO_ONLY     "getinfo" but no "getfxinfo"
 //   PROBE_NO_ADDOUTPUT     "fx_addprop" but no "fx_addoutput"
 //   PROBE_NEGATIVE_HANDLE  "fx_create" answers -1
+// Effects named "AtLimit" and "OverLimit" get a descriptor of FX_MAX_DESCRIPTOR
+// bytes and of one byte more.
 #include "engine/plugin_api.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -70,6 +73,13 @@ VENDRAKE_FX_EXPORT const char* getinfo(const char*)
 VENDRAKE_FX_EXPORT const char* getfxinfo(const char* effectName)
 {
     Append("getfxinfo(%s)", effectName);
+    static std::string padded;
+    const std::string_view name = effectName;
+    if (name == "AtLimit" || name == "OverLimit") {
+        padded = "<EFFECT TYPE=\"Painter\"/>";
+        padded.resize(FX_MAX_DESCRIPTOR + (name == "OverLimit" ? 1 : 0), ' ');
+        return padded.c_str();
+    }
     return Descriptor;
 }
 #endif
