@@ -288,9 +288,12 @@ TEST(ImageReaders, DamagedPNGAndJPEGRaiseErrorsQuietly)
     EXPECT_NE(DecodeError(WithPNGSize(png, 2000000, 1)).find("PNG: "), std::string::npos);
     EXPECT_NE(DecodeError(WithPNGSize(png, 8000, 8000)).find("bytes of image data, more than"), std::string::npos);
 
-    // Whatever the damage, decoding ends in an image or an error.
-    // Cutting off no more than the trailer (PNG's IEND chunk, JPEG's end
-    // marker) loses no pixels and may still decode.
+    // Whatever the damage, decoding ends in an error that says where and in
+    // which format, or in an image. Cutting off no more than the trailer
+    // (PNG's IEND chunk, JPEG's end marker) loses no pixels and may still
+    // decode. A flipped byte decodes only in PNG's trailer, to the whole
+    // image, or in JPEG, where a warning never stops decoding: a changed size
+    // field gives rows of filler.
     for (const auto& [file, trailer] : {std::pair{&png, 12u}, std::pair{&jpeg, 2u}}) {
         for (std::size_t cut = 0; cut + trailer < file->size(); ++cut) {
             TMemoryStream s(Bytes(file->begin(), file->begin() + std::ptrdiff_t(cut)));
@@ -301,8 +304,18 @@ TEST(ImageReaders, DamagedPNGAndJPEGRaiseErrorsQuietly)
             broken[at] ^= 0x5A;
             TMemoryStream s(broken);
             try {
-                ReadImageByContent(s);
-            } catch (const EReadError&) {
+                const TBitmap b = ReadImageByContent(s);
+                ASSERT_GT(b.Width(), 0) << at;
+                ASSERT_GT(b.Height(), 0) << at;
+                if (file == &png) {
+                    ASSERT_EQ(std::pair(b.Width(), b.Height()), std::pair(4, 4)) << at;
+                    EXPECT_EQ(Pixel(b, 3, 3), (Bytes{77, 77, 77})) << at;
+                }
+            } catch (const EReadError& e) {
+                const std::string message = e.what();
+                EXPECT_EQ(message.rfind("Stream read error in memory at byte offset ", 0), 0u) << at << ": " << message;
+                EXPECT_TRUE(message.find(": PNG: ") != std::string::npos || message.find(": JPEG: ") != std::string::npos)
+                    << at << ": " << message;
             }
         }
     }
