@@ -1,6 +1,7 @@
 #include "engine/renderer.h"
 
 #include "platform/form.h"
+#include "platform/x_window.h"
 #include "scene/device.h"
 #include "scene/gl_entry_points.h"
 #include "scene/viewport.h"
@@ -27,13 +28,23 @@ void TRenderer::SetupDevice()
 {
     if (!FSurface)
         throw std::logic_error("TRenderer.SetupDevice: no drawing surface set");
+    SetupDevice(FSurface->Handle());
+}
+
+void TRenderer::SetupDevice(HWND window)
+{
     auto device = std::make_unique<TgrOpengl>();
     device->FinishBeforeSwap = false;
     FDevice = std::move(device);
     // Double-buffered first, then accelerated, then with depth, then the
     // most stencil, colour and alpha bits.
-    FDevice->CreateContext(FSurface->Handle(), {6, 2, 5, 0, 3, 7});
+    FDevice->CreateContext(window, {6, 2, 5, 0, 3, 7});
     SetupCanvas();
+    if (!FSurface) {
+        RECT client{};
+        GetClientRect(window, &client);
+        FCanvas->SetRect(0, 0, client.right, client.bottom);
+    }
     InitEffects();
 }
 

@@ -8,6 +8,7 @@
 // after Start it belongs to the render thread until StopThread.
 #include "engine/effect_list.h"
 #include "engine/render_thread.h"
+#include "platform/wgl.h"
 
 #include <exception>
 #include <memory>
@@ -39,6 +40,10 @@ public:
     // then runs the first init pass. Raises std::logic_error without a
     // surface and EGLDeviceError when the device cannot be made.
     void SetupDevice();
+    // The same on a window of the caller's (a hidden or an off-screen one)
+    // instead of the surface's; the canvas then takes that window's client
+    // rectangle.
+    void SetupDevice(HWND window);
     // Steps of SetupDevice after the device: a canvas on the surface with
     // near 0.2, far 1000, a vertical field of view of 80 degrees, depth test,
     // viewport and automatic aspect, and the window's rectangle read once.

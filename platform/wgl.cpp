@@ -1,5 +1,6 @@
 #include "platform/wgl.h"
 
+#include "platform/wgl_egl.h"
 #include "platform/x_window.h"
 
 #include <GL/glx.h>
@@ -19,11 +20,13 @@
 
 namespace vendrake {
 
-// A rendering context: the GLX context and the format it was made for.
+// A rendering context: the GLX context, or for off-screen windows the EGL
+// one, and the format it was made for.
 struct TGLContext {
     std::string DisplayName;
     Display* Connection = nullptr;
     GLXContext Context = nullptr;
+    void* OffscreenContext = nullptr;
     int PixelFormat = 0;
 };
 
@@ -214,6 +217,8 @@ PIXELFORMATDESCRIPTOR Describe(Display* display, GLXFBConfig config)
     return pfd;
 }
 
+bool Offscreen(HDC dc) { return dc && dc->Window().Offscreen(); }
+
 TGLContext* FindContext(HGLRC context)
 {
     for (const auto& owned : Wgl().Contexts)
@@ -230,6 +235,8 @@ bool ReleaseDC(HWND window, HDC dc) { return window && dc == &window->DC(); }
 
 int wglDescribePixelFormat(HDC dc, int index, unsigned size, PIXELFORMATDESCRIPTOR* pfd)
 {
+    if (Offscreen(dc))
+        return egl::DescribePixelFormat(index, size, pfd);
     std::lock_guard lock(Wgl().Mutex);
     TGLDisplay* gl = GLDisplayOf(dc);
     if (!gl)
@@ -287,6 +294,8 @@ int wglGetPixelFormat(HDC dc) { return dc ? dc->PixelFormat.load() : 0; }
 
 bool SetPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR*)
 {
+    if (Offscreen(dc))
+        return egl::SetPixelFormat(dc, index);
     std::lock_guard lock(Wgl().Mutex);
     TGLDisplay* gl = GLDisplayOf(dc);
     if (!gl)
@@ -308,6 +317,19 @@ bool SetPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR*)
 
 HGLRC wglCreateContext(HDC dc)
 {
+    if (Offscreen(dc)) {
+        const int format = dc->PixelFormat.load();
+        void* context = format != 0 ? egl::CreateContext(format) : nullptr;
+        if (!context)
+            return nullptr;
+        auto owned = std::make_unique<TGLContext>();
+        owned->DisplayName = dc->DisplayName();
+        owned->OffscreenContext = context;
+        owned->PixelFormat = format;
+        std::lock_guard lock(Wgl().Mutex);
+        Wgl().Contexts.push_back(std::move(owned));
+        return Wgl().Contexts.back().get();
+    }
     std::lock_guard lock(Wgl().Mutex);
     TGLDisplay* gl = GLDisplayOf(dc);
     const int format = dc ? dc->PixelFormat.load() : 0;
@@ -347,6 +369,10 @@ bool wglDeleteContext(HGLRC context)
         doomed = std::move(*it);
         Wgl().Contexts.erase(it);
     }
+    if (doomed->OffscreenContext) {
+        egl::DestroyContext(doomed->OffscreenContext);
+        return true;
+    }
     const TGlx& glx = Glx();
     // A context current on the calling thread stops being current first.
     if (glx.GetCurrentContext() == doomed->Context)
@@ -358,12 +384,17 @@ bool wglDeleteContext(HGLRC context)
 bool wglMakeCurrent(HDC dc, HGLRC context)
 {
     const TGlx& glx = Glx();
-    if (!context) {
+    // A thread has one current context, whichever API made it.
+    const auto releaseGlx = [&glx] {
         if (!glx.Loaded)
             return true;
         if (Display* current = glx.GetCurrentDisplay())
-            return glx.MakeContextCurrent(current, None, None, nullptr);
+            return glx.MakeContextCurrent(current, None, None, nullptr) != False;
         return true;
+    };
+    if (!context) {
+        egl::ReleaseCurrent();
+        return releaseGlx();
     }
     TGLContext* target = nullptr;
     {
@@ -372,8 +403,13 @@ bool wglMakeCurrent(HDC dc, HGLRC context)
     }
     // A context draws only into windows of the format it was made for.
     if (!target || !dc || dc->PixelFormat.load() != target->PixelFormat ||
-        dc->DisplayName() != target->DisplayName)
+        dc->DisplayName() != target->DisplayName || Offscreen(dc) != (target->OffscreenContext != nullptr))
         return false;
+    if (target->OffscreenContext) {
+        releaseGlx();
+        return egl::MakeCurrent(dc, target->OffscreenContext);
+    }
+    egl::ReleaseCurrent();
     const GLXDrawable drawable = dc->Drawable();
     TXErrorTrap trap(target->Connection);
     const Bool made =
@@ -383,6 +419,8 @@ bool wglMakeCurrent(HDC dc, HGLRC context)
 
 PROC wglGetProcAddress(const char* name)
 {
+    if (egl::Current())
+        return egl::GetProcAddress(name);
     const TGlx& glx = Glx();
     if (!glx.Loaded || !name)
         return nullptr;
@@ -393,6 +431,9 @@ bool wglSwapBuffers(HDC dc)
 {
     if (!dc)
         return false;
+    // An off-screen frame stays where it was drawn, to be read back.
+    if (Offscreen(dc))
+        return true;
     Display* display = nullptr;
     {
         std::lock_guard lock(Wgl().Mutex);

@@ -1,7 +1,8 @@
 #pragma once
 // The window-system binding of OpenGL in the shape the rest of the program
 // expects: windows, their device contexts, pixel formats described by a
-// 40-byte record, rendering contexts. Implemented over Xlib and GLX.
+// 40-byte record, rendering contexts. Implemented over Xlib and GLX, and
+// for off-screen windows (platform/x_window.h) over EGL.
 #include <cstdint>
 
 namespace vendrake {
@@ -67,7 +68,8 @@ bool ReleaseDC(HWND window, HDC dc);
 
 // Pixel formats are the usable GLX framebuffer configurations of the
 // context's screen (RGBA, window-capable, with a visual), numbered from 1 in
-// the order GLX lists them. Describe returns their count; index 0 or a null
+// the order GLX lists them; on an off-screen window, the usable EGL configs
+// (platform/wgl_egl.h). Describe returns their count; index 0 or a null
 // record only counts.
 int wglDescribePixelFormat(HDC dc, int index, unsigned size, PIXELFORMATDESCRIPTOR* pfd);
 int wglChoosePixelFormat(HDC dc, const PIXELFORMATDESCRIPTOR* pfd);

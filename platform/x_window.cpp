@@ -4,6 +4,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,6 +42,7 @@ std::map<std::pair<Display*, unsigned long>, TXWindow*> Registry;
 // Windows made by CreateHiddenWindow, owned here until DestroyWindow.
 std::mutex HiddenMutex;
 std::vector<std::unique_ptr<TXWindow>> HiddenWindows;
+std::atomic<bool> HiddenOffscreen{false};
 
 int AtLeastOne(int value) { return std::max(value, 1); }
 
@@ -198,8 +200,17 @@ TXWindow::TXWindow(std::unique_ptr<TXConnection> connection, const TXWindowParam
     CreateXWindow();
 }
 
+TXWindow::TXWindow(const TXWindowParams& params)
+    : FConnection(nullptr), FDisplayName(OffscreenDisplayName), FScreen(0), FParams(params), FDC(*this)
+{
+    FParams.Parent = 0;
+    NoteGeometry(params.Left, params.Top, params.Width, params.Height);
+}
+
 TXWindow::~TXWindow()
 {
+    if (Offscreen())
+        return;
     DestroyXWindow();
     XSync(FConnection, False);
 }
@@ -317,6 +328,8 @@ void TXWindow::ApplyNames()
 void TXWindow::SetTitle(const std::string& title)
 {
     FTitle = title;
+    if (Offscreen())
+        return;
     XStoreName(FConnection, FId, FTitle.c_str());
     XFlush(FConnection);
 }
@@ -325,6 +338,8 @@ void TXWindow::SetClass(const std::string& resName, const std::string& resClass)
 {
     FResName = resName;
     FResClass = resClass;
+    if (Offscreen())
+        return;
     ApplyNames();
     XFlush(FConnection);
 }
@@ -332,6 +347,8 @@ void TXWindow::SetClass(const std::string& resName, const std::string& resClass)
 void TXWindow::Map()
 {
     FMapped = true;
+    if (Offscreen())
+        return;
     XMapWindow(FConnection, FId);
     XFlush(FConnection);
 }
@@ -339,6 +356,8 @@ void TXWindow::Map()
 void TXWindow::Unmap()
 {
     FMapped = false;
+    if (Offscreen())
+        return;
     XUnmapWindow(FConnection, FId);
     XFlush(FConnection);
 }
@@ -346,6 +365,8 @@ void TXWindow::Unmap()
 void TXWindow::MoveResize(int left, int top, int width, int height)
 {
     NoteGeometry(left, top, width, height);
+    if (Offscreen())
+        return;
     XMoveResizeWindow(FConnection, FId, FParams.Left, FParams.Top,
                       static_cast<unsigned>(FParams.Width), static_cast<unsigned>(FParams.Height));
     XFlush(FConnection);
@@ -370,7 +391,7 @@ void TXWindow::NoteSize(int width, int height)
 
 bool TXWindow::Recreate(unsigned long visualId)
 {
-    if (visualId == FParams.VisualId)
+    if (Offscreen() || visualId == FParams.VisualId)
         return true;
     const TXWindowParams previous = FParams;
     const Window oldId = FId;
@@ -449,6 +470,25 @@ bool GetClientRect(HWND window, RECT* rect)
     return true;
 }
 
+const char* const OffscreenDisplayName = "(off-screen)";
+
+void SetOffscreenWindows(bool offscreen) { HiddenOffscreen = offscreen; }
+
+bool OffscreenWindows() { return HiddenOffscreen; }
+
+bool DefaultDisplayAvailable()
+{
+    const std::string name = DefaultDisplayName();
+    if (name.empty())
+        return false;
+    try {
+        TXConnection probe(name);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
 HWND CreateHiddenWindow(std::string_view className, std::string_view title, int left, int top,
                         int width, int height)
 {
@@ -457,8 +497,9 @@ HWND CreateHiddenWindow(std::string_view className, std::string_view title, int 
     params.Top = top;
     params.Width = width;
     params.Height = height;
-    auto window = std::make_unique<TXWindow>(
-        std::make_unique<TXConnection>(DefaultDisplayName()), params);
+    auto window = OffscreenWindows()
+                      ? std::make_unique<TXWindow>(params)
+                      : std::make_unique<TXWindow>(std::make_unique<TXConnection>(DefaultDisplayName()), params);
     window->SetClass(std::string(className), std::string(className));
     window->SetTitle(std::string(title));
     HWND handle = window.get();

@@ -1,5 +1,6 @@
 #pragma once
-// Native windows of the toolkit: X windows with their device contexts.
+// Native windows of the toolkit: X windows with their device contexts, and
+// off-screen windows that have no X server behind them at all.
 //
 // A TXWindow is one X window on one connection. Its handle (HWND) and its
 // device context (HDC) are C++ objects that stay the same for the window's
@@ -109,6 +110,9 @@ struct TDeviceContext {
 
     // 0 until SetPixelFormat succeeds; a window's format is set once.
     std::atomic<int> PixelFormat{0};
+    // An off-screen window's drawing surface (an EGL pbuffer of the window's
+    // size), made with its pixel format and released with the window.
+    std::shared_ptr<void> OffscreenSurface;
 
 private:
     TXWindow& FWindow;
@@ -121,11 +125,16 @@ struct TXWindow {
              const TXWindowParams& params);
     // The same, on a connection that the window owns and closes with itself.
     TXWindow(std::unique_ptr<TXConnection> connection, const TXWindowParams& params);
+    // An off-screen window: only a size, no X server. OpenGL draws into it
+    // through EGL; mapping, naming and moving it only note the request.
+    explicit TXWindow(const TXWindowParams& params);
     ~TXWindow();
     TXWindow(const TXWindow&) = delete;
     TXWindow& operator=(const TXWindow&) = delete;
 
     _XDisplay* Connection() const { return FConnection; }
+    bool Offscreen() const { return FConnection == nullptr; }
+    // For an off-screen window, OffscreenDisplayName.
     const std::string& DisplayName() const { return FDisplayName; }
     int Screen() const { return FScreen; }
     unsigned long Id() const { return FId.load(); }
@@ -201,9 +210,21 @@ struct RECT {
 // The client rectangle: (0, 0) to the window's width and height.
 bool GetClientRect(HWND window, RECT* rect);
 
+// What an off-screen window gives as its display name (in messages).
+extern const char* const OffscreenDisplayName;
+
+// Hidden windows, the probe window pixel formats are enumerated on among
+// them, are X windows on the default display until this is switched on; then
+// they are off-screen windows and need no X server. Forms stay X windows.
+void SetOffscreenWindows(bool offscreen);
+bool OffscreenWindows();
+// Whether the default display can be opened now.
+bool DefaultDisplayAvailable();
+
 // A top-level window that is never shown, on a connection of its own to the
-// default display, with the given WM_CLASS and title. Throws when the display
-// cannot be opened. Freed by DestroyWindow.
+// default display, with the given WM_CLASS and title (or an off-screen window
+// of that size, see SetOffscreenWindows). Throws when the display cannot be
+// opened. Freed by DestroyWindow.
 HWND CreateHiddenWindow(std::string_view className, std::string_view title, int left, int top,
                         int width, int height);
 // The probe window pixel formats are enumerated on: 200 by 200 at (0, 0),
