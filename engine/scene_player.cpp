@@ -14,6 +14,10 @@ void TMaxPlayer::SetSceneFile(const std::string& FileName)
 {
     auto loader = std::make_unique<TgrLoader>();
     loader->RegisterNodeClasses();
+    // Its nodes may own GL names: they go in the next Init, which runs with
+    // the context current, rather than here, where it need not be.
+    if (FLoader)
+        FRetiredLoaders.push_back(std::move(FLoader));
     FLoader = std::move(loader);
     FSceneFile = FileName;
 }
@@ -28,6 +32,7 @@ void TMaxPlayer::Init(std::int32_t Param)
 {
     TInternalEffect::Init(Param);
     FEffectType = "Painter";
+    FRetiredLoaders.clear();
     if (!FSceneFile.empty() && FLoader) {
         FLoader->LoadFromFile(FSceneFile);
         FRoot = FLoader->BuildScene();

@@ -24,8 +24,9 @@ public:
     ~TMaxPlayer() override;
 
     // A fresh loader with the scene file's node classes; loading happens in
-    // the next Init. The previous loader goes; the scene it built (tree and
-    // tracks) stays and keeps playing until that Init replaces it.
+    // the next Init. The previous loader goes in that Init, with the context
+    // current; the scene it built (tree and tracks) stays and keeps playing
+    // until that Init replaces it.
     void SetSceneFile(const std::string& FileName);
     void SetOnLoaded(TNotifyEvent Handler) { FOnLoaded = std::move(Handler); }
     void DoLoaded();
@@ -43,6 +44,7 @@ public:
 
 private:
     std::unique_ptr<TgrLoader> FLoader;
+    std::vector<std::unique_ptr<TgrLoader>> FRetiredLoaders; // freed by the next Init
     std::string FSceneFile;
     std::vector<std::string> FSceneNames;
     std::vector<TAnim*> FTracks;

@@ -73,6 +73,9 @@ public:
 
     TgrPrimitive();
     explicit TgrPrimitive(void* context);
+    // Deletes the display list when the context it was made in is current
+    // on the calling thread; otherwise that context keeps it until it goes.
+    ~TgrPrimitive() override;
 
     // Reads the scene-file payload: node header, object position and
     // rotation (not kept), Flags, the three counts, then the vertex records,
@@ -204,6 +207,7 @@ private:
     std::array<std::int32_t, 8> FTexCoordOffsets{};
     std::int32_t FFaceCount = 0;
     std::uint32_t FDisplayList = 0;
+    std::uint64_t FListContext = 0; // CurrentContextId when the list was made
     std::int32_t FTriangleIndexCount = 0;
     TgrTreePtr FMaterials;
     // One past the largest index as an unsigned value (0 without indices),

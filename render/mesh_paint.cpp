@@ -203,6 +203,12 @@ void TgrPrimitive::PaintMaterialFaces(TgrPrimitive&)
     DrawFaces(true, "TgrPrimitive.PaintMaterialFaces_0", "TgrPrimitive.PaintMaterialFaces_1");
 }
 
+TgrPrimitive::~TgrPrimitive()
+{
+    if (FDisplayList != 0 && FListContext != 0 && FListContext == CurrentContextId() && gl.glDeleteLists)
+        gl.glDeleteLists(FDisplayList, 1);
+}
+
 bool TgrPrimitive::BuildList()
 {
     // The list holds the mesh's own painting; the children stay live.
@@ -212,6 +218,7 @@ bool TgrPrimitive::BuildList()
     Action();
     gl.glEndList();
     FDisplayList = list;
+    FListContext = CurrentContextId();
     PaintChildren = true;
     return FDisplayList != 0;
 }

@@ -98,6 +98,13 @@ TBitmap ToTrueColour(const TBitmap& image)
 
 // --- TgrTexmap ---------------------------------------------------------------
 
+TgrTexmap::~TgrTexmap()
+{
+    // In any other context the name would be some other texture, or none.
+    if (TextureName != 0 && TextureContext != 0 && TextureContext == CurrentContextId() && gl.glDeleteTextures)
+        gl.glDeleteTextures(1, &TextureName);
+}
+
 void TgrTexmap::LoadImageFile(const std::string& fileName, int forcedWidth, int forcedHeight)
 {
     try {
@@ -245,9 +252,14 @@ void TgrTexMap2d::Action()
     gl.glPushAttrib(TextureAndEnableBits);
     gl.glEnable(GL_TEXTURE_2D);
     CheckGLError("TgrTexmap.Action_1");
-    gl.glBindTexture(GL_TEXTURE_2D, TextureName);
+    if (TextureName == 0 && HasImage()) {
+        // Sending the image at every paint would cost more than drawing.
+        CreateTexture(true);
+    } else {
+        gl.glBindTexture(GL_TEXTURE_2D, TextureName);
+        DrawTexture();
+    }
     CheckGLError("TgrTexmap.Action_2");
-    DrawTexture();
     TgrTree::Action();
 }
 
@@ -279,11 +291,7 @@ bool TgrTexMap2d::DrawTexture()
     // Rows of any width are packed without gaps.
     gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     CheckGLError("hej");
-    // The GL reads Width x Height pixels of Format; a buffer too small for
-    // that (fields changed by hand) is not handed over.
-    const std::uint64_t needed =
-        std::uint64_t(std::max(Width, 0)) * std::uint64_t(std::max(Height, 0)) * ComponentsOf(Format);
-    if (!Pixels.empty() && needed <= Pixels.size()) {
+    if (HasImage()) {
         if (Mipmap)
             gl.gluBuild2DMipmaps(GL_TEXTURE_2D, static_cast<GLint>(Format), Width, Height, Format,
                                  GL_UNSIGNED_BYTE, Pixels.data());
@@ -294,20 +302,33 @@ bool TgrTexMap2d::DrawTexture()
     return CheckGLError("TgrTexmap.DrawTexture_4") == 0;
 }
 
+bool TgrTexMap2d::HasImage() const
+{
+    // The GL reads Width x Height pixels of Format; a buffer too small for
+    // that (fields changed by hand) is not handed over.
+    const std::uint64_t needed =
+        std::uint64_t(std::max(Width, 0)) * std::uint64_t(std::max(Height, 0)) * ComponentsOf(Format);
+    return !Pixels.empty() && needed <= Pixels.size();
+}
+
+void TgrTexMap2d::CreateTexture(bool upload)
+{
+    GLuint created = 0;
+    gl.glGenTextures(1, &created);
+    gl.glBindTexture(GL_TEXTURE_2D, created);
+    // With no texture object yet this uploads into the new one.
+    if (upload)
+        DrawTexture();
+    TextureName = created;
+    TextureContext = CurrentContextId();
+}
+
 bool TgrTexMap2d::Prepare(bool)
 {
     Mipmap = true;
-    GLuint created = 0;
-    if (TextureName == 0) {
-        gl.glGenTextures(1, &created);
-        gl.glBindTexture(GL_TEXTURE_2D, created);
-    }
-    // With no texture object yet this uploads into the new one; a map that
-    // already has one keeps it untouched.
-    if (!Pixels.empty())
-        DrawTexture();
-    if (created != 0)
-        TextureName = created;
+    // A map that already has a texture object keeps it untouched.
+    if (TextureName == 0)
+        CreateTexture(!Pixels.empty());
     return CheckGLError("TgrTexmap.Prepare") == 0;
 }
 

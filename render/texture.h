@@ -23,6 +23,9 @@ class TgrTexmap : public TgrTree {
     VENDRAKE_NODE_CLASS(TgrTexmap, TgrTree)
 public:
     using TgrTree::TgrTree;
+    // Deletes the texture object when the context it was made in is current
+    // on the calling thread; otherwise that context keeps it until it goes.
+    ~TgrTexmap() override;
 
     // Called at the end of loading from an image file.
     virtual void AfterLoad() {}
@@ -52,7 +55,8 @@ public:
     void SetLinear(bool value) { Linear = value; }
     void SetRepeat(bool value) { Repeat = value; }
 
-    std::uint32_t TextureName = 0; // 0: none yet
+    std::uint32_t TextureName = 0;    // 0: none yet
+    std::uint64_t TextureContext = 0; // CurrentContextId when TextureName was made
     bool Linear = false;
     bool Repeat = false;
     bool Mipmap = false;
@@ -72,12 +76,23 @@ public:
     // inline pixels, which are uploaded at once, or nothing, and the named
     // file is loaded.
     bool ReadFromStream(TStream& stream, bool withHeader) override;
-    // Enables 2D texturing and binds the map; the restore step pops both.
+    // Enables 2D texturing and binds the map; the restore step pops both. A
+    // map with an image but no texture object yet (one loaded from a file)
+    // gets its object here, with the image uploaded once, nearest-filtered,
+    // clamped and without mipmaps; later paints only bind it. A map without
+    // an image binds texture 0.
     void Action() override;
     void RestoreState() override;
     bool DrawTexture() override;
     bool Prepare(bool flag) override;
     bool FreePixels() override;
+
+private:
+    // Whether DrawTexture has an image to hand over: pixels, enough of them
+    // for Width x Height of Format.
+    bool HasImage() const;
+    // A new texture object, bound, with the image uploaded into it when asked.
+    void CreateTexture(bool upload);
 };
 
 class TgrTexEnv : public TgrTree {

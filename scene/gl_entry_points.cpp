@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 
@@ -19,6 +22,22 @@ HMODULE GLULibrary = nullptr;
 int ActivePixelFormat = 0;
 std::string LoadError;
 const TGLEntryPoints* StandIn = nullptr;
+
+// Numbers for the contexts activated so far; a handle the window system
+// hands out again after DestroyContext gets a new one.
+std::mutex ContextIdsLock;
+std::vector<std::pair<HGLRC, std::uint64_t>> ContextIds;
+std::uint64_t LastContextId = 0;
+thread_local std::uint64_t ThreadContext = 0;
+
+std::uint64_t IdOf(HGLRC RC) {
+    const std::lock_guard lock(ContextIdsLock);
+    for (const auto& [context, id] : ContextIds)
+        if (context == RC)
+            return id;
+    ContextIds.emplace_back(RC, ++LastContextId);
+    return LastContextId;
+}
 
 template <class Function>
 void Assign(Function& reference, FARPROC address) {
@@ -148,6 +167,9 @@ void CloseOpenGL() {
 }
 
 bool ActivateContext(HDC DC, HGLRC RC) {
+    // After a failure no context is known to be current: nothing is freed
+    // in one that might not be.
+    ThreadContext = 0;
     if (!gl.wglGetPixelFormat || !gl.wglMakeCurrent)
         return false;  // nothing loaded: there is no context to make current
     const int pixelFormat = gl.wglGetPixelFormat(DC);
@@ -159,18 +181,34 @@ bool ActivateContext(HDC DC, HGLRC RC) {
         BindExtensionGroup();
         ActivePixelFormat = pixelFormat;
     }
+    ThreadContext = RC ? IdOf(RC) : 0;
     return true;
 }
 
 void DeactivateContext() {
+    ThreadContext = 0;
     if (gl.wglMakeCurrent)
         gl.wglMakeCurrent(nullptr, nullptr);
 }
 
 void DestroyContext(HGLRC RC) {
-    if (RC && gl.wglDeleteContext)
+    if (!RC)
+        return;
+    {
+        const std::lock_guard lock(ContextIdsLock);
+        const auto known = std::ranges::find(ContextIds, RC, &std::pair<HGLRC, std::uint64_t>::first);
+        if (known != ContextIds.end()) {
+            // Deleting the calling thread's context releases it first.
+            if (known->second == ThreadContext)
+                ThreadContext = 0;
+            ContextIds.erase(known);
+        }
+    }
+    if (gl.wglDeleteContext)
         gl.wglDeleteContext(RC);
 }
+
+std::uint64_t CurrentContextId() { return ThreadContext; }
 
 void ReadExtensions() {
     const auto glString = [](GLenum name) {
@@ -209,12 +247,13 @@ bool ExtensionListed(std::string_view extensions, std::string_view name) {
     return false;
 }
 
-TGLBinding GLBinding() { return {gl, glExtensions, ActivePixelFormat}; }
+TGLBinding GLBinding() { return {gl, glExtensions, ActivePixelFormat, ThreadContext}; }
 
 void SetGLBinding(const TGLBinding& binding) {
     gl = binding.EntryPoints;
     glExtensions = binding.Extensions;
     ActivePixelFormat = binding.ActivePixelFormat;
+    ThreadContext = binding.CurrentContext;
 }
 
 } // namespace vendrake

@@ -13,6 +13,7 @@
 #include <GL/glext.h>
 #include <GL/glu.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -85,6 +86,13 @@ void SetOpenGLStandInForTesting(const TGLEntryPoints* table);
 bool ActivateContext(HDC DC, HGLRC RC);
 void DeactivateContext();
 void DestroyContext(HGLRC RC);
+// The context ActivateContext last made current on the calling thread, as a
+// number of its own: the same on every thread and at every activation, never
+// given to another context, even after DestroyContext; 0 while the thread has
+// none. GL names belong to the context they were made in, so a node that
+// keeps some notes this number and frees them only when it is current again;
+// a context that goes takes its names with it.
+std::uint64_t CurrentContextId();
 // Reads the version and extension strings of the current context into
 // glExtensions.
 void ReadExtensions();
@@ -100,6 +108,7 @@ struct TGLBinding {
     TGLEntryPoints EntryPoints;
     TGLExtensions Extensions;
     int ActivePixelFormat = 0;  // of the last activation; 0 forces a rebind
+    std::uint64_t CurrentContext = 0;  // CurrentContextId of the calling thread
 };
 TGLBinding GLBinding();
 void SetGLBinding(const TGLBinding& binding);

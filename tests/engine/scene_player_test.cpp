@@ -121,3 +121,50 @@ TEST(ScenePlayer, ClockTracksAndNotification)
     EXPECT_EQ(player.Root(), before);
     player.Render(0, 1); // still paints the old scene
 }
+
+TEST(ScenePlayer, AReloadFreesThePreviousScenesTexturesInItsInitPass)
+{
+    // Two inline maps, uploaded while loading: the first textures the
+    // triangle, the second is held by the loader alone.
+    TSceneFile file;
+    {
+        TFileStream out(file.Path, TFileMode::Create);
+        TSceneWriter w(out);
+        TTexMapDesc map;
+        map.Header = {5, 0, 0, "used"};
+        map.Inline = true;
+        map.Width = map.Height = 1;
+        map.Pixels = {1, 2, 3};
+        w.TexMap(map);
+        map.Header.Name = "unused";
+        w.TexMap(map);
+        TMaterialDesc material;
+        material.Header = {6, 0, 0, "m"};
+        w.Material(material, [&] { w.Map({}); });
+        TMeshDesc mesh;
+        mesh.Header = {2, 0, 0, "tri"};
+        mesh.Vertices = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+        mesh.Indices = {0, 1, 2};
+        mesh.Faces = {{GL_TRIANGLES, 0, 0, 3}};
+        w.Mesh(mesh);
+    }
+    TGLRecorder rec;
+    TMaxPlayer player;
+    // As the renderer's init passes do: the context is current for Init only.
+    const auto initPass = [&] {
+        ASSERT_TRUE(ActivateContext(nullptr, TGLRecorder::Context()));
+        player.Init(0);
+        DeactivateContext();
+    };
+    player.SetSceneFile(file.Path);
+    initPass();
+    player.Render(0, 1);
+    player.SetSceneFile(file.Path);
+    rec.ClearLog();
+    initPass();
+    const Lines log = rec.Log();
+    for (GLuint name : {1u, 2u})
+        EXPECT_EQ(std::count(log.begin(), log.end(), RecordedCall("glDeleteTextures", 1, std::vector<GLuint>{name})),
+                  1)
+            << "texture " << name;
+}

@@ -521,6 +521,16 @@ TEST(MeshPaint, ActionWrapsTheMeshAndPaintsTheChildren)
     rec.ClearLog();
     mesh->Action();
     EXPECT_EQ(rec.Log().front(), PushClient);
+
+    // A list made while a context is current goes with the mesh in that
+    // context.
+    ASSERT_TRUE(ActivateContext(nullptr, TGLRecorder::Context()));
+    auto listed = Read(p);
+    listed->BuildList();
+    rec.ClearLog();
+    listed.reset();
+    EXPECT_EQ(rec.Log(), Lines{"glDeleteLists(2, 1)"});
+    DeactivateContext();
 }
 
 TEST(MeshPaint, PlainIsImmediateMode)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -178,7 +179,7 @@ TEST(Texture, InlineSizesAreCheckedBeforeAllocating)
     EXPECT_TRUE(recorder.Log().empty());
 }
 
-TEST(Texture, FileMapsArePowerOfTwoSizedAndUploadedAtEveryPaint)
+TEST(Texture, FileMapsArePowerOfTwoSizedAndUploadedOnceIntoTheirOwnTexture)
 {
     TTempDir dir;
     const std::string file = dir.Write("gradient.tga", GradientTarga(300, 200));
@@ -200,9 +201,13 @@ TEST(Texture, FileMapsArePowerOfTwoSizedAndUploadedAtEveryPaint)
     EXPECT_EQ(PixelAt(map, 511, 255), (Bytes{7, 0, 299 % 256}));
     EXPECT_EQ(PixelAt(map, 256, 128), (Bytes{7, 99, 150}));
 
+    // The first paint gives the map a texture object and uploads the image
+    // into it, nearest-filtered, clamped, without mipmaps; later paints bind.
     map.Action();
     map.Action();
-    const Lines paint = BindMap(0) + Lines{
+    const Lines first = {
+        RecordedCall("glPushAttrib", GL_TEXTURE_BIT | GL_ENABLE_BIT), RecordedCall("glEnable", GL_TEXTURE_2D),
+        RecordedCall("glGenTextures", 1, std::vector<GLuint>{1}), RecordedCall("glBindTexture", GL_TEXTURE_2D, 1),
         RecordedCall("glTexParameteri", GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP),
         RecordedCall("glTexParameteri", GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP),
         RecordedCall("glTexParameteri", GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST),
@@ -210,7 +215,9 @@ TEST(Texture, FileMapsArePowerOfTwoSizedAndUploadedAtEveryPaint)
         RecordedCall("glPixelStorei", GL_UNPACK_ALIGNMENT, 1),
         RecordedCall("glTexImage2D", GL_TEXTURE_2D, 0, GLint(GL_RGB), 512, 256, 0, GL_RGB, GL_UNSIGNED_BYTE, Ptr),
         "glPopAttrib()"};
-    EXPECT_EQ(recorder.Log(), paint + paint);
+    EXPECT_EQ(recorder.Log(), first + BindMap(1) + Lines{"glPopAttrib()"});
+    EXPECT_EQ(map.TextureName, 1u);
+    EXPECT_FALSE(map.Mipmap);
 
     // A forced width replaces the power of two; a power of two stays.
     map.LoadImageFile(file, 64, 0);
@@ -256,6 +263,47 @@ TEST(Texture, UnreadableImagesLeaveTheMapEmptyAndLoadingGoesOn)
     EXPECT_EQ(Lines(log.begin(), log.begin() + 3), BindMap(0));
     for (const std::string& line : log)
         EXPECT_EQ(line.find("glTexImage2D"), std::string::npos);
+}
+
+TEST(Texture, TextureObjectsGoWithTheirMapOnlyInTheContextThatMadeThem)
+{
+    TGLRecorder recorder;
+    const HGLRC context = TGLRecorder::Context();
+    const std::string deleted = RecordedCall("glDeleteTextures", 1, std::vector<GLuint>{1});
+    const auto newMap = [] { return ReadInlineMap(1, 1, 3, {1, 2, 3}); };
+    auto deletions = [&] {
+        const Lines log = recorder.Log();
+        return std::count_if(log.begin(), log.end(),
+                             [](const std::string& line) { return line.rfind("glDeleteTextures", 0) == 0; });
+    };
+
+    // Made and freed while its context is current: the name goes too.
+    ASSERT_TRUE(ActivateContext(nullptr, context));
+    auto map = newMap();
+    recorder.ClearLog();
+    map.reset();
+    EXPECT_EQ(recorder.Log(), Lines{deleted});
+
+    // Freed with no context current, or made with none current: nothing is
+    // deleted (the context frees its names when it goes).
+    map = newMap();
+    DeactivateContext();
+    recorder.ClearLog();
+    map.reset();
+    map = newMap();
+    ASSERT_TRUE(ActivateContext(nullptr, context));
+    map.reset();
+    EXPECT_EQ(deletions(), 0);
+
+    // A context destroyed and a new one on the same handle: the old names
+    // mean nothing there.
+    map = newMap();
+    DestroyContext(context);
+    ASSERT_TRUE(ActivateContext(nullptr, context));
+    recorder.ClearLog();
+    map.reset();
+    EXPECT_EQ(deletions(), 0);
+    DeactivateContext();
 }
 
 TEST(Texture, CopyPixelsSwapsToRGBAndTurnsRowsBottomFirst)
