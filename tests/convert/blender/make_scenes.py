@@ -1,0 +1,174 @@
+# Builds the small test scenes with Blender's own API and writes them with
+# Blender's own exporters, next to what Blender says the answers are.
+#
+#   blender -b --factory-startup --python tests/convert/blender/make_scenes.py -- OUT_DIR
+#
+# OUT_DIR receives scene.glb, scene.gltf (+ scene.bin, floor.png),
+# scene.fbx, scene.dae, scene.obj (+ scene.mtl) and scene.json: world
+# positions and rotations of every object at chosen times, the camera's
+# vertical field of view and clip distances, the light's place. The tests
+# read only these files; they never run Blender.
+import json
+import math
+import os
+import sys
+
+import bpy
+from mathutils import Euler, Vector
+
+FPS = 24
+END_FRAME = 49  # two seconds of animation
+TIMES = [0.0, 0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0]
+
+
+def out_dir():
+    args = sys.argv[sys.argv.index("--") + 1:] if "--" in sys.argv else []
+    folder = os.path.abspath(args[0] if args else "scenes")
+    os.makedirs(folder, exist_ok=True)
+    return folder
+
+
+def clear_scene():
+    bpy.ops.wm.read_factory_settings(use_empty=True)
+    scene = bpy.context.scene
+    scene.render.fps = FPS
+    scene.frame_start = 1
+    scene.frame_end = END_FRAME
+    return scene
+
+
+def material(name, colour, image=None):
+    m = bpy.data.materials.new(name)
+    m.use_nodes = True
+    bsdf = m.node_tree.nodes["Principled BSDF"]
+    bsdf.inputs["Base Color"].default_value = colour
+    bsdf.inputs["Roughness"].default_value = 0.5
+    if image is not None:
+        tex = m.node_tree.nodes.new("ShaderNodeTexImage")
+        tex.image = image
+        m.node_tree.links.new(tex.outputs["Color"], bsdf.inputs["Base Color"])
+    return m
+
+
+def chequer_image():
+    size = 16
+    image = bpy.data.images.new("floor", width=size, height=size, alpha=False)
+    pixels = []
+    for y in range(size):
+        for x in range(size):
+            on = (x // 4 + y // 4) % 2 == 0
+            pixels += [0.9, 0.8, 0.2, 1.0] if on else [0.1, 0.3, 0.8, 1.0]
+    image.pixels = pixels
+    image.filepath_raw = "//floor.png"
+    image.file_format = "PNG"
+    image.pack()
+    return image
+
+
+def build():
+    scene = clear_scene()
+
+    # A coloured cube that moves and turns, with a child that rides along.
+    bpy.ops.mesh.primitive_cube_add(size=1.0, location=(0, 0, 1))
+    cube = bpy.context.object
+    cube.name = "Spinner"
+    cube.data.name = "SpinnerMesh"
+    cube.data.materials.append(material("Red", (0.8, 0.1, 0.1, 1.0)))
+    cube.rotation_mode = "XYZ"
+    for frame, location, angle in [(1, (0, 0, 1), 0.0), (25, (2, 1, 1.5), 90.0), (49, (0, 2, 1), 180.0)]:
+        cube.location = location
+        cube.rotation_euler = Euler((0.0, math.radians(angle / 3), math.radians(angle)), "XYZ")
+        cube.keyframe_insert("location", frame=frame)
+        cube.keyframe_insert("rotation_euler", frame=frame)
+
+    bpy.ops.mesh.primitive_cube_add(size=0.4, location=(0, 0, 0))
+    child = bpy.context.object
+    child.name = "Moon"
+    child.data.materials.append(material("Green", (0.1, 0.7, 0.2, 1.0)))
+    child.parent = cube
+    child.location = (1.2, 0, 0.3)
+
+    # A textured floor, its image packed into the file.
+    bpy.ops.mesh.primitive_plane_add(size=8.0, location=(0, 0, 0))
+    floor = bpy.context.object
+    floor.name = "Floor"
+    floor.data.materials.append(material("Chequer", (1, 1, 1, 1), chequer_image()))
+
+    # A mesh named like one of the player's glowing planes.
+    bpy.ops.mesh.primitive_plane_add(size=1.0, location=(-2, 2, 2), rotation=(math.radians(90), 0, 0))
+    glow = bpy.context.object
+    glow.name = "Plane01"
+    glow.data.materials.append(material("Glow", (0.2, 0.4, 1.0, 1.0)))
+
+    # A point light.
+    light_data = bpy.data.lights.new("Lamp", type="POINT")
+    light_data.energy = 500.0
+    light = bpy.data.objects.new("Lamp", light_data)
+    scene.collection.objects.link(light)
+    light.location = (3, -3, 5)
+
+    # A camera with a set field of view, looking at the cube.
+    camera_data = bpy.data.cameras.new("Camera")
+    camera_data.sensor_fit = "VERTICAL"
+    camera_data.lens_unit = "FOV"
+    camera_data.angle = math.radians(45.0)
+    camera_data.clip_start = 0.5
+    camera_data.clip_end = 200.0
+    camera = bpy.data.objects.new("Camera", camera_data)
+    scene.collection.objects.link(camera)
+    camera.location = (7, -7, 5)
+    direction = Vector((0.5, 1, 1)) - camera.location
+    camera.rotation_euler = direction.to_track_quat("-Z", "Y").to_euler()
+    scene.camera = camera
+    scene.render.resolution_x = 800
+    scene.render.resolution_y = 600
+    return scene
+
+
+def answers(scene):
+    objects = {}
+    for obj in scene.objects:
+        samples = []
+        for t in TIMES:
+            scene.frame_set(1 + int(round(t * FPS)))
+            world = obj.matrix_world
+            q = world.to_quaternion()
+            samples.append({"time": t, "position": list(world.to_translation()),
+                            "rotation": [q.w, q.x, q.y, q.z], "scale": list(world.to_scale())})
+        objects[obj.name] = samples
+    scene.frame_set(1)
+    camera = scene.camera.data
+    # Blender's angle is along the sensor fit; at 4:3 with a vertical fit it
+    # is the vertical field of view.
+    return {
+        "fps": FPS,
+        "up_axis": "Z",
+        "objects": objects,
+        "camera": {"name": scene.camera.name, "vertical_fov_degrees": math.degrees(camera.angle_y),
+                   "near": camera.clip_start, "far": camera.clip_end},
+        "light": {"name": "Lamp", "type": "POINT"},
+    }
+
+
+def export(folder):
+    base = os.path.join(folder, "scene")
+    bpy.ops.export_scene.gltf(filepath=base + ".glb", export_format="GLB", export_cameras=True, export_lights=True,
+                              export_animations=True)
+    bpy.ops.export_scene.gltf(filepath=base + ".gltf", export_format="GLTF_SEPARATE", export_cameras=True,
+                              export_lights=True, export_animations=True)
+    bpy.ops.export_scene.fbx(filepath=base + ".fbx", bake_anim=True, path_mode="COPY", embed_textures=True)
+    bpy.ops.wm.collada_export(filepath=base + ".dae", include_animations=True)
+    bpy.ops.wm.obj_export(filepath=base + ".obj", export_animation=False, path_mode="STRIP")
+
+
+def main():
+    folder = out_dir()
+    scene = build()
+    with open(os.path.join(folder, "scene.json"), "w") as out:
+        json.dump(answers(scene), out, indent=1)
+    # The floor's image next to the files that refer to it by name.
+    bpy.data.images["floor"].save_render(os.path.join(folder, "floor.png"))
+    export(folder)
+
+
+main()
