@@ -3,13 +3,17 @@
 #include <mpg123.h>
 #include <out123.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,19 +35,19 @@ constexpr int OutputChannels = 2;
 constexpr int OutputEncoding = MPG123_ENC_SIGNED_16;
 // About 90 ms of sound: the longest a stop request waits for the player.
 constexpr std::size_t BlockBytes = 16384;
+// The outputs desktop users have, in the order they have them: PulseAudio
+// (which PipeWire serves as well), then ALSA. Trying every installed module
+// instead can take seconds, or never end, on a machine without a sound server.
+constexpr const char* PreferredDrivers[] = {"pulse", "alsa"};
 
 struct TDecoderFree {
     void operator()(mpg123_handle* decoder) const { mpg123_delete(decoder); }
 };
 using TDecoder = std::unique_ptr<mpg123_handle, TDecoderFree>;
 
+// Closing drains what is queued; the player drops it first when told to stop.
 struct TOutputFree {
-    void operator()(out123_handle* output) const {
-        // Closing drains first; at the end sound still queued is dropped, not
-        // waited for.
-        out123_drop(output);
-        out123_del(output);
-    }
+    void operator()(out123_handle* output) const { out123_del(output); }
 };
 using TOutput = std::unique_ptr<out123_handle, TOutputFree>;
 
@@ -66,38 +70,12 @@ private:
     int FFd = -1;
 };
 
-// libout123 reports the failure of the last driver it tries even when told
-// to be quiet, and a sound server's client library may print on its own, so
-// the output is opened with stderr pointed at /dev/null. The music starts
-// before the render thread exists: no other thread's message is lost.
-class TQuietStderr {
-public:
-    TQuietStderr() {
-        std::fflush(stderr);
-        const TFileDescriptor sink(open("/dev/null", O_WRONLY | O_CLOEXEC));
-        if (sink.Get() >= 0 && FSaved.Get() >= 0)
-            dup2(sink.Get(), STDERR_FILENO);
-    }
-    ~TQuietStderr() {
-        std::fflush(stderr);
-        if (FSaved.Get() >= 0)
-            dup2(FSaved.Get(), STDERR_FILENO);
-    }
-    TQuietStderr(const TQuietStderr&) = delete;
-    TQuietStderr& operator=(const TQuietStderr&) = delete;
-
-private:
-    TFileDescriptor FSaved{fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)};
-};
-
 struct TMusicStream {
     explicit TMusicStream(TFileDescriptor file) : File(std::move(file)) {}
 
     TFileDescriptor File;  // libmpg123 reads it but leaves closing to us
     TDecoder Decoder;      // declared after File: freed before the file closes
     std::vector<unsigned char> Block = std::vector<unsigned char>(BlockBytes);
-    std::atomic<bool> StopRequest{false};
-    std::thread Player;
 };
 
 bool IsDecoderRate(std::uint32_t freq) {
@@ -148,58 +126,86 @@ TDecoder OpenDecoder(int fd, long rate, std::vector<unsigned char>& block) {
     return decoder;
 }
 
-// The player thread: decode a block, hand it to the output, until the file
-// ends, the output fails or a stop is requested.
-void PlayToEnd(TMusicStream& stream, out123_handle* output) {
-    while (!stream.StopRequest.load(std::memory_order_relaxed)) {
-        std::size_t decoded = 0;
-        const int result = mpg123_read(stream.Decoder.get(), stream.Block.data(), stream.Block.size(), &decoded);
-        if (decoded > 0 && out123_play(output, stream.Block.data(), decoded) < decoded)
-            return;
-        if (result == MPG123_NEW_FORMAT)
-            continue;
-        // The end of the file, or damage libmpg123 could not step over.
-        if (result != MPG123_OK || decoded == 0)
-            return;
-    }
+// Where libout123 looks for its output modules: MPG123_MODDIR, or else the
+// mpg123 folder beside the library itself.
+std::filesystem::path ModuleFolder() {
+    if (const char* folder = std::getenv("MPG123_MODDIR"))
+        return folder;
+    Dl_info library{};
+    if (dladdr(reinterpret_cast<void*>(&out123_new), &library) == 0 || !library.dli_fname)
+        return {};
+    return std::filesystem::path(library.dli_fname).parent_path() / "mpg123";
 }
 
-// The audio state of the process. Its destructor runs at exit: it stops the
-// player at its next block and joins it, so the song never outlives the
-// handles it plays through and exit never waits for the rest of it.
+// The preferred drivers whose modules load, as out123_open takes them
+// ("pulse,alsa"). Only those are asked for: libout123 reports a module it
+// cannot load on stderr even when told to be quiet. They also stay loaded:
+// libout123 unloads a module that found no device, and the ALSA library would
+// go with it, taking the configuration it keeps for the life of the process
+// out of reach (a leak, as far as LeakSanitizer can tell).
+std::string LoadedDrivers() {
+    const std::filesystem::path folder = ModuleFolder();
+    std::string drivers;
+    for (const char* driver : PreferredDrivers) {
+        const std::filesystem::path module = folder / (std::string("output_") + driver + ".so");
+        void* library = folder.empty() ? nullptr : dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (library) {
+            dlclose(library);
+            drivers += (drivers.empty() ? "" : ",") + std::string(driver);
+        }
+    }
+    return drivers;
+}
+
+// An output that takes 16-bit stereo at rate, or null. Quiet: the pulse and
+// alsa modules then print nothing, and the alsa one keeps ALSA's own library
+// quiet as well.
+TOutput OpenOutput(const std::optional<std::string>& driver, const std::string& device, long rate) {
+    TOutput output(out123_new());
+    if (!output || out123_param_int(output.get(), OUT123_ADD_FLAGS, OUT123_QUIET) != OUT123_OK ||
+        out123_param_int(output.get(), OUT123_VERBOSE, 0) != OUT123_OK)
+        return nullptr;
+    const std::string drivers = driver ? *driver : LoadedDrivers();
+    if (drivers.empty() ||
+        out123_open(output.get(), drivers.c_str(), driver && !device.empty() ? device.c_str() : nullptr) != OUT123_OK)
+        return nullptr;
+    const int encodings = out123_encodings(output.get(), rate, OutputChannels);
+    if (encodings < 0 || (encodings & OutputEncoding) != OutputEncoding)
+        return nullptr;
+    return output;
+}
+
+// The audio state of the process. The program's calls only record what they
+// ask for; the player thread opens the output, starts it and feeds it, so
+// whatever an output module does (take seconds, never return) no caller waits
+// for it. Nothing tears it down at exit either: the player may still be
+// inside a module then, and it only touches state that is never destroyed.
 class TAudio {
 public:
-    ~TAudio() { Shutdown(false); }
-
     bool Init(std::int32_t device, std::uint32_t freq) {
         std::lock_guard lock(FLock);
-        if (FOutput || device != DefaultDevice || !IsDecoderRate(freq))
+        if (FRate != 0 || device != DefaultDevice || !IsDecoderRate(freq))
             return false;
-        TOutput output(out123_new());
-        if (!output || out123_param_int(output.get(), OUT123_ADD_FLAGS, OUT123_QUIET) != OUT123_OK ||
-            out123_param_int(output.get(), OUT123_VERBOSE, 0) != OUT123_OK)
+        FOutputDriver.clear();
+        try {
+            FPlayer = std::thread(&TAudio::Run, this, FDriver, FDevice, static_cast<long>(freq));
+        } catch (const std::system_error&) {
             return false;
-        const char* driver = FDriver ? FDriver->c_str() : nullptr;
-        const char* deviceName = FDriver && !FDevice.empty() ? FDevice.c_str() : nullptr;
-        const TQuietStderr quiet;
-        if (out123_open(output.get(), driver, deviceName) != OUT123_OK)
-            return false;
-        const int encodings = out123_encodings(output.get(), static_cast<long>(freq), OutputChannels);
-        if (encodings < 0 || (encodings & OutputEncoding) != OutputEncoding)
-            return false;
-        FOutput = std::move(output);
+        }
         FRate = static_cast<long>(freq);
         return true;
     }
 
     bool Start() {
         std::lock_guard lock(FLock);
-        return FOutput != nullptr;
+        return FRate != 0;
     }
 
+    // The file is checked here, on the caller's thread: it is local work, and
+    // a bad file is then reported at once.
     HSTREAM Create(const char* fileName) {
         std::lock_guard lock(FLock);
-        if (!FOutput || !fileName)
+        if (FRate == 0 || !fileName)
             return 0;
         std::optional<TFileDescriptor> file = OpenRegularFile(fileName);
         if (!file)
@@ -216,29 +222,17 @@ public:
     bool Play(HSTREAM handle) {
         std::lock_guard lock(FLock);
         const auto found = FStreams.find(handle);
-        if (!FOutput || found == FStreams.end())
+        if (FRate == 0 || found == FStreams.end())
             return false;
-        TMusicStream& stream = *found->second;
-        // One output, one song at a time.
-        StopPlayer(false);
-        if (mpg123_seek(stream.Decoder.get(), 0, SEEK_SET) < 0)
-            return false;
-        if (!FStarted) {
-            const TQuietStderr quiet;
-            if (out123_start(FOutput.get(), FRate, OutputChannels, OutputEncoding) != OUT123_OK)
-                return false;
-            FStarted = true;
-        } else {
-            out123_drop(FOutput.get());  // what is still queued of the song stopped
-        }
-        stream.StopRequest = false;
-        try {
-            stream.Player = std::thread(PlayToEnd, std::ref(stream), FOutput.get());
-        } catch (const std::system_error&) {
-            return false;
-        }
-        FPlaying = &stream;
+        FRequested = found->second.get();
+        ++FRequests;  // the song playing, if any, stops at its next block
+        FWake.notify_one();
         return true;
+    }
+
+    std::string OutputDriver() {
+        std::lock_guard lock(FLock);
+        return FOutputDriver;
     }
 
     void SetOutput(const char* driver, const char* device) {
@@ -248,38 +242,105 @@ public:
     }
 
     void Shutdown(bool waitForEnd) {
+        {
+            std::lock_guard lock(FLock);
+            FQuit = true;
+            if (!waitForEnd)
+                FStop = true;
+            FWake.notify_one();
+        }
+        if (FPlayer.joinable())
+            FPlayer.join();
         std::lock_guard lock(FLock);
-        StopPlayer(waitForEnd);
         FStreams.clear();
-        FOutput.reset();
-        FStarted = false;
+        FRequested = nullptr;
+        FRequests = 0;
+        FQuit = false;
+        FStop = false;
         FRate = 0;
     }
 
 private:
-    void StopPlayer(bool waitForEnd) {
-        if (!FPlaying)
+    // The player thread: opens the output, then plays each song asked for
+    // until the next request, a stop, or the song's end.
+    void Run(const std::optional<std::string>& driver, const std::string& device, long rate) {
+        const TOutput output = OpenOutput(driver, device, rate);
+        if (!output)
             return;
-        if (!waitForEnd)
-            FPlaying->StopRequest = true;
-        FPlaying->Player.join();
-        FPlaying = nullptr;
+        std::uint64_t played = 0;
+        bool started = false;
+        std::unique_lock lock(FLock);
+        for (;;) {
+            FWake.wait(lock, [&] { return FQuit || FRequests != played; });
+            if (FStop || FRequests == played)
+                break;
+            played = FRequests;
+            TMusicStream& stream = *FRequested;
+            lock.unlock();
+            if (Restart(stream, output.get(), rate, started))
+                PlayToEnd(stream, output.get(), played);
+            lock.lock();
+        }
+        lock.unlock();
+        if (FStop)
+            out123_drop(output.get());
+    }
+
+    // Puts the stream back at its start and clears the way for it: the first
+    // song starts the output, a later one drops what is queued of the last.
+    bool Restart(TMusicStream& stream, out123_handle* output, long rate, bool& started) {
+        if (mpg123_seek(stream.Decoder.get(), 0, SEEK_SET) < 0)
+            return false;
+        if (started) {
+            out123_drop(output);
+            return true;
+        }
+        started = out123_start(output, rate, OutputChannels, OutputEncoding) == OUT123_OK;
+        char* name = nullptr;
+        if (started && out123_driver_info(output, &name, nullptr) == OUT123_OK && name) {
+            std::lock_guard lock(FLock);
+            FOutputDriver = name;
+        }
+        return started;
+    }
+
+    // Decodes a block and hands it to the output, until the file ends, the
+    // output fails, another song is asked for or a stop is.
+    void PlayToEnd(TMusicStream& stream, out123_handle* output, std::uint64_t request) {
+        while (FRequests.load(std::memory_order_relaxed) == request && !FStop.load(std::memory_order_relaxed)) {
+            std::size_t decoded = 0;
+            const int result = mpg123_read(stream.Decoder.get(), stream.Block.data(), stream.Block.size(), &decoded);
+            if (decoded > 0 && out123_play(output, stream.Block.data(), decoded) < decoded)
+                return;
+            if (result == MPG123_NEW_FORMAT)
+                continue;
+            // The end of the file, or damage libmpg123 could not step over.
+            if (result != MPG123_OK || decoded == 0)
+                return;
+        }
     }
 
     std::mutex FLock;
-    std::optional<std::string> FDriver;  // null: the system's default output
+    std::condition_variable FWake;  // a play request, or the end
+    std::optional<std::string> FDriver;  // null: the preferred outputs
     std::string FDevice;
-    TOutput FOutput;  // null: no output, every call fails
-    long FRate = 0;
-    bool FStarted = false;
+    long FRate = 0;  // 0: not initialised
+    std::thread FPlayer;
+    std::string FOutputDriver;  // set by the player once the first song starts
     std::map<HSTREAM, std::unique_ptr<TMusicStream>> FStreams;
     HSTREAM FNextHandle = 1;
-    TMusicStream* FPlaying = nullptr;
+    TMusicStream* FRequested = nullptr;
+    std::atomic<std::uint64_t> FRequests{0};  // counts play requests
+    std::atomic<bool> FStop{false};
+    bool FQuit = false;
 };
 
+// Built once in static storage and never destroyed (see TAudio): state
+// reachable from here is not a leak, and the player can never outlive it.
 TAudio& Audio() {
-    static TAudio audio;
-    return audio;
+    alignas(TAudio) static std::byte storage[sizeof(TAudio)];
+    static TAudio* const audio = std::construct_at(reinterpret_cast<TAudio*>(storage));
+    return *audio;
 }
 
 } // namespace
@@ -303,6 +364,8 @@ HSTREAM BASS_StreamCreateFile(std::int32_t mem, const void* file, std::uint64_t 
 std::int32_t BASS_StreamPlay(HSTREAM handle, std::int32_t /*flush*/, std::uint32_t /*flags*/) {
     return Audio().Play(handle);
 }
+
+std::string AudioOutputDriver() { return Audio().OutputDriver(); }
 
 void SetAudioOutputForTesting(const char* driver, const char* device) { Audio().SetOutput(driver, device); }
 

@@ -1,12 +1,15 @@
 #pragma once
 // Music playback in the shape the program calls it: initialise the output,
 // start it, open a stream on an MP3 file, play it. Behind it, libmpg123
-// decodes and libout123 plays on the system's default output, on a thread of
-// its own, once, from the start of the file. Failures (no file, a bad file,
-// no output device) make the calls report false or 0 and nothing plays.
+// decodes and libout123 plays, once, from the start of the file, on a thread
+// of its own that also opens the output: every call returns at once, however
+// long a sound device takes or if it never answers. Failures make the calls
+// report false or 0 (a bad argument, no file, a bad file) or leave the
+// presentation silent (no output device).
 #include "platform/wgl.h"
 
 #include <cstdint>
+#include <string>
 
 namespace vendrake {
 
@@ -23,25 +26,33 @@ HSTREAM BASS_StreamCreateFile(std::int32_t mem, const void* file, std::uint64_t 
 // (the program passes -1).
 std::int32_t BASS_StreamPlay(HSTREAM handle, std::int32_t flush, std::uint32_t flags);
 
-// Details of this implementation: BASS_Init opens the output for 16-bit
-// stereo at freq, which must be an MPEG rate; when it cannot, every later call
-// fails as well. Each stream is decoded to that format, resampled by libmpg123
-// when the file's rate differs, and is accepted only when its first block
-// decodes. Memory blocks and byte ranges are not offered (mem, offset and
-// length must be 0). One stream plays at a time: playing another, or the same
-// one again, stops the one playing. At process exit the playing stream stops
-// at its next block.
+// Details of this implementation: BASS_Init accepts the default device and
+// an MPEG rate for freq, once, and has the player thread open the output for
+// 16-bit stereo at freq: PulseAudio (which PipeWire also serves), else ALSA.
+// When neither opens, the streams are accepted and nothing plays. Each stream
+// is decoded to the output's format, resampled by libmpg123 when the file's
+// rate differs, and is accepted only when its first block decodes; this
+// check happens in the caller's thread. Memory blocks and byte ranges are not
+// offered (mem, offset and length must be 0). One stream plays at a time:
+// playing another, or the same one again, stops the one playing. Nothing is
+// torn down at process exit: the song ends where it is and the exit releases
+// the device.
+
+// The libout123 driver the music went out through ("pulse", "alsa") once a
+// song has started; empty until then, and for good when no output opened.
+// After ShutdownAudioForTesting it still names the output that was closed.
+std::string AudioOutputDriver();
 
 // Test hooks; the program never calls them.
 // From the next BASS_Init on, play through libout123's driver `driver` on
-// `device` instead of the default output: ("wav", "out.wav") writes the sound
-// into a WAV file (a file writer given no device writes to stdout). A null
-// driver goes back to the default output.
+// `device` instead of the preferred outputs: ("wav", "out.wav") writes the
+// sound into a WAV file (a file writer given no device writes to stdout). A
+// null driver goes back to the preferred outputs.
 void SetAudioOutputForTesting(const char* driver, const char* device);
-// What the end of the process does to the audio: stops the playing stream at
-// its next block (with waitForEnd, lets it play to its end first), closes the
-// output, which completes a file writer's file, and forgets every stream.
-// BASS_Init may be called again afterwards.
+// Waits for the player thread: with waitForEnd until the song has played to
+// its end, otherwise until it stops at its next block. Then closes the output,
+// which completes a file writer's file, and forgets every stream. BASS_Init
+// may be called again afterwards.
 void ShutdownAudioForTesting(bool waitForEnd);
 
 } // namespace vendrake
