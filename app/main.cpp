@@ -104,7 +104,7 @@ int main(int argc, char** argv)
             std::rethrow_exception(failure);
         resChange->Restore();
         if (options.Stats)
-            std::fprintf(stderr, "vendrake: %s\n", stats.Report(PeakResidentBytes()).c_str());
+            std::fprintf(stderr, "vendrake: %s\n", stats.Report(PeakResidentBytes(), AudioOutputDriver()).c_str());
         return 0;
     } catch (const std::exception& e) {
         Abandon(renderer.get(), resChange, e.what());

@@ -16,7 +16,8 @@ const char* const PlayUsage =
     "until Escape.\n"
     "  --frames N   end by itself after N frames\n"
     "  --stats      on the way out, print when the first frame was shown, the\n"
-    "               frame rate after it and the peak memory to standard error\n";
+    "               frame rate after it, the peak memory and the sound output to\n"
+    "               standard error\n";
 
 TPlayOptions ParsePlayOptions(int argc, const char* const* argv)
 {
@@ -57,27 +58,25 @@ bool TFrameStats::FrameShown(std::int64_t nowNs)
     return FFrames == FLimit;
 }
 
-std::string TFrameStats::Report(std::int64_t peakBytes) const
+std::string TFrameStats::Report(std::int64_t peakBytes, const std::string& soundDriver) const
 {
     char text[256];
     const double peakMiB = double(peakBytes) / (1024.0 * 1024.0);
+    const double firstMs = double(FFirst - FStart) / 1e6;
     if (FFrames == 0) {
         std::snprintf(text, sizeof text, "no frame shown; peak memory %.1f MiB", peakMiB);
-        return text;
-    }
-    const double firstMs = double(FFirst - FStart) / 1e6;
-    if (FFrames == 1 || FLast == FFirst) {
+    } else if (FFrames == 1 || FLast == FFirst) {
         std::snprintf(text, sizeof text, "first frame %.1f ms after start; %" PRId64 " frame%s; peak memory %.1f MiB",
                       firstMs, FFrames, FFrames == 1 ? "" : "s", peakMiB);
-        return text;
+    } else {
+        // The rate of the frames after the first, which carries the start-up.
+        const double perSecond = double(FFrames - 1) / (double(FLast - FFirst) / 1e9);
+        std::snprintf(text, sizeof text,
+                      "first frame %.1f ms after start; %" PRId64 " frames, %.1f per second after the first; "
+                      "peak memory %.1f MiB",
+                      firstMs, FFrames, perSecond, peakMiB);
     }
-    // The rate of the frames after the first, which carries the start-up.
-    const double perSecond = double(FFrames - 1) / (double(FLast - FFirst) / 1e9);
-    std::snprintf(text, sizeof text,
-                  "first frame %.1f ms after start; %" PRId64 " frames, %.1f per second after the first; "
-                  "peak memory %.1f MiB",
-                  firstMs, FFrames, perSecond, peakMiB);
-    return text;
+    return text + (soundDriver.empty() ? std::string("; no sound output") : "; sound through " + soundDriver);
 }
 
 std::int64_t PeakResidentBytes()

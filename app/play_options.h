@@ -36,8 +36,9 @@ public:
 
     std::int64_t Frames() const { return FFrames; }
     // "first frame 84.2 ms after start; 300 frames, 29.4 per second after
-    // the first; peak memory 61.3 MiB"
-    std::string Report(std::int64_t peakBytes) const;
+    // the first; peak memory 61.3 MiB; sound through pulse"; soundDriver is
+    // the audio output's driver, empty when no sound played.
+    std::string Report(std::int64_t peakBytes, const std::string& soundDriver) const;
 
 private:
     std::int64_t FStart;
