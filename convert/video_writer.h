@@ -22,6 +22,9 @@ struct TVideoSettings {
     int Width = 800;
     int Height = 600;
     double Fps = 60;
+    // Frames come as R, G, B (3 bytes a pixel), or as B, G, R, A (4 bytes,
+    // the alpha ignored), the layout OpenGL reads back fastest.
+    bool Bgra = false;
     // Constant quality: 0 is lossless; H.264 goes to 51, VP9 to 63.
     int Crf = 18;
     // The MP3 whose span from MusicFrom, Seconds long, is the sound track;
@@ -43,10 +46,12 @@ public:
     TVideoWriter(const TVideoWriter&) = delete;
     TVideoWriter& operator=(const TVideoWriter&) = delete;
 
-    // Appends the next frame, shown for 1/Fps s: RGB, 3 bytes a pixel,
-    // Width by Height, rows `stride` bytes apart from `firstRow` at the top
+    // Appends the next frame, shown for 1/Fps s: Width by Height pixels in
+    // the settings' layout, rows `stride` bytes apart from `firstRow` at the top
     // (a negative stride takes bottom-up rows as OpenGL reads them). The
-    // sound up to the frame's end is encoded with it.
+    // pixels are copied; the frame and the sound up to its end are encoded
+    // on the writer's own thread while the caller goes on. An encoding
+    // error surfaces here or in Finish.
     void WriteFrame(const std::uint8_t* firstRow, std::ptrdiff_t stride);
     // Encodes the rest of the sound, flushes the encoders, completes the
     // file and renames it to FileName.

@@ -6,8 +6,6 @@
 #include "tests/tools/demo_support.h"
 #include "tools/demo/soundtrack.h"
 
-#include <mpg123.h>
-
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -43,30 +41,6 @@ std::vector<float> Bursts(double seconds)
     return stereo;
 }
 
-// The MP3 decoded whole, as a player hears it.
-std::vector<float> DecodeMp3(const std::string& fileName)
-{
-    mpg123_init();
-    int error = 0;
-    mpg123_handle* handle = mpg123_new(nullptr, &error);
-    mpg123_param(handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0);
-    mpg123_format_none(handle);
-    mpg123_format(handle, Rate, MPG123_STEREO, MPG123_ENC_FLOAT_32);
-    std::vector<float> samples;
-    if (mpg123_open(handle, fileName.c_str()) == MPG123_OK) {
-        std::vector<float> buffer(8192);
-        std::size_t bytes = 0;
-        int code = MPG123_OK;
-        do {
-            code = mpg123_read(handle, buffer.data(), buffer.size() * sizeof(float), &bytes);
-            samples.insert(samples.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(bytes / sizeof(float)));
-        } while (code == MPG123_OK || code == MPG123_NEW_FORMAT);
-        mpg123_close(handle);
-    }
-    mpg123_delete(handle);
-    return samples;
-}
-
 // A smooth picture that moves: each frame four pixels on, far enough that
 // a neighbouring frame scores well below the thresholds.
 std::vector<std::uint8_t> Picture(int width, int height, int k)
@@ -96,7 +70,7 @@ TEST(VideoWriter, ContainersStreamsAndTheSoundInPlace)
     test::TScratchFolder folder;
     const std::string music = folder / "music.mp3";
     demo::WriteFileBytes(music, demo::EncodeMp3(Bursts(1.0)));
-    const std::vector<float> heard = DecodeMp3(music);
+    const std::vector<float> heard = test::DecodeStereoMp3(music);
     constexpr double From = 0.37; // not on a frame, not on an MP3 frame
     const std::vector<float> fromSpan(heard.begin() + std::ptrdiff_t(std::llround(From * Rate) * 2), heard.end());
 

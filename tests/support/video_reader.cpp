@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <gtest/gtest.h>
+#include <mpg123.h>
 
 #include <algorithm>
 #include <cmath>
@@ -199,6 +200,30 @@ double SoundLag(const TDecodedVideo& video, const std::vector<float>& reference,
         }
     }
     return bestShift;
+}
+
+std::vector<float> DecodeStereoMp3(const std::string& fileName)
+{
+    mpg123_init();
+    int error = 0;
+    std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(mpg123_new(nullptr, &error), mpg123_delete);
+    std::vector<float> samples;
+    if (!handle || (mpg123_param(handle.get(), MPG123_FLAGS, MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0),
+                    mpg123_format_none(handle.get()),
+                    mpg123_format(handle.get(), 44100, MPG123_STEREO, MPG123_ENC_FLOAT_32),
+                    mpg123_open(handle.get(), fileName.c_str())) != MPG123_OK) {
+        ADD_FAILURE() << "cannot decode " << fileName;
+        return samples;
+    }
+    std::vector<float> buffer(8192);
+    int code = MPG123_OK;
+    do {
+        std::size_t bytes = 0;
+        code = mpg123_read(handle.get(), buffer.data(), buffer.size() * sizeof(float), &bytes);
+        samples.insert(samples.end(), buffer.begin(), buffer.begin() + std::ptrdiff_t(bytes / sizeof(float)));
+    } while (code == MPG123_OK || code == MPG123_NEW_FORMAT);
+    mpg123_close(handle.get());
+    return samples;
 }
 
 double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)

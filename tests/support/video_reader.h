@@ -1,7 +1,8 @@
 #pragma once
 // Reads a video file back with FFmpeg's decoders, as a player would: the
 // streams' codecs, every picture (kept as RGB for the frames asked for) and
-// the whole sound as interleaved floats, each with its start time.
+// the whole sound as interleaved floats, each with its start time; and the
+// MP3 a soundtrack came from, to set the sound against.
 #include <cstdint>
 #include <set>
 #include <string>
@@ -38,6 +39,10 @@ TDecodedVideo DecodeVideo(const std::string& fileName, const std::set<int>& keep
 // exactly in place. Compares the first `seconds` of the video's sound.
 double SoundLag(const TDecodedVideo& video, const std::vector<float>& reference, int referenceRate,
                 int referenceChannels, double seconds = 0.5);
+
+// An MP3 decoded whole with libmpg123 as a player hears it: interleaved
+// stereo floats at 44100 Hz (the rate and layout of the test files).
+std::vector<float> DecodeStereoMp3(const std::string& fileName);
 
 // Peak signal-to-noise ratio of two RGB pictures of one size, in dB.
 double Psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
