@@ -6,10 +6,14 @@
 #include "io/tree_text.h"
 #include "scene/gl_null.h"
 #include "tools/demo/demo.h"
+#include "tools/y3d/progress.h"
 #include "tools/y3d/render.h"
 
+#include <cstdio>
 #include <exception>
+#include <iostream>
 #include <ostream>
+#include <unistd.h>
 
 namespace vendrake::y3d {
 
@@ -28,15 +32,23 @@ const char* const HelpText =
     "                          its texture files and the soundtrack vendrake.mp3\n"
     "  render FILE --time SECONDS [--size WxH] [--no-planes] --out FRAME.png\n"
     "                          paint the frame the player shows at that demo time and\n"
-    "                          write it as PNG (800x600 unless --size); needs an X display\n"
+    "                          write it as PNG (800x600 unless --size)\n"
     "  render FILE --time SECONDS --frames N [--fps F] [--size WxH] [--no-planes]\n"
     "         --out-dir DIR    a sequence of N frames, F a second (25 unless --fps), as\n"
     "                          DIR/frame_0000.png ...; texture files are looked up next to\n"
-    "                          FILE; --no-planes leaves out the program's plane set-up\n"
+    "                          FILE; --no-planes leaves out the program's plane set-up;\n"
+    "                          --from S [--to T] instead of --time and --frames: the\n"
+    "                          frames from S up to T (the end of the scene's longest track)\n"
+    "  render FILE --video OUT [--from S] [--to T] [--fps F] [--size WxH] [--crf Q]\n"
+    "         [--music FILE] [--no-planes]\n"
+    "                          a video of the frames from S (0) up to T, F a second (60),\n"
+    "                          with the soundtrack (vendrake.mp3 next to FILE unless\n"
+    "                          --music): H.264 and AAC in .mp4 or .mkv, quality Q (18,\n"
+    "                          lower is better), VP9 and Opus in .webm\n"
     "  --help                  show this text\n"
     "\n"
-    "Scene files are read without a display (except by render); inline textures are\n"
-    "not uploaded.\n";
+    "No command needs an X display: render draws through GLX when there is one and\n"
+    "through EGL otherwise; the others read scene files without uploading textures.\n";
 
 int Inspect(const std::string& fileName, std::ostream& out)
 {
@@ -90,10 +102,30 @@ int Demo(const std::string& directory, std::ostream& out)
     return 0;
 }
 
-int Render(const std::vector<std::string>& args, std::ostream& out)
+int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal)
 {
-    for (const std::string& file : RenderFrames(ParseRenderOptions(args)))
+    const TRenderOptions options = ParseRenderOptions(args);
+    TRenderObserver observer;
+    observer.Warning = [&err](const std::string& message) { err << "y3d: warning: " << message << '\n'; };
+    if (options.Video.empty()) {
+        for (const std::string& file : RenderFrames(options, observer))
+            out << file << '\n';
+        return 0;
+    }
+    TProgressBar bar(err, terminal);
+    int frames = 0;
+    observer.Progress = [&](int done, int total) {
+        frames = done;
+        bar.Update(done, total);
+    };
+    for (const std::string& file : RenderFrames(options, observer))
         out << file << '\n';
+    const double elapsed = bar.Elapsed();
+    char line[256];
+    std::snprintf(line, sizeof line, "%d frames of %dx%d at %g a second in %s (%.1f a second)", frames,
+                  options.Width, options.Height, options.Fps, MinutesAndSeconds(elapsed).c_str(),
+                  elapsed > 0 ? frames / elapsed : 0.0);
+    bar.Close(options.Video + ": " + line);
     return 0;
 }
 
@@ -120,7 +152,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (command == "demo" && args.size() == 2)
             return Demo(args[1], out);
         if (command == "render")
-            return Render(std::vector<std::string>(args.begin() + 1, args.end()), out);
+            return Render(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
+                          &err == &std::cerr && ::isatty(STDERR_FILENO));
         err << "y3d: unknown command line; try y3d --help\n";
         return 1;
     } catch (const std::exception& e) {

@@ -17,9 +17,10 @@ int Tree(const std::string& fileName, bool materials, std::ostream& out);
 int PlanesTree(const std::string& fileName, std::ostream& out);
 // Writes the default demo into directory and lists the files written.
 int Demo(const std::string& directory, std::ostream& out);
-// The render command's arguments (after "render"); lists the PNG files
-// written.
-int Render(const std::vector<std::string>& args, std::ostream& out);
+// The render command's arguments (after "render"); lists the files written
+// on out. Warnings go to err, and for a video a progress bar (when err is a
+// terminal) and a closing line.
+int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
 // Dispatches a command line (without the program name); errors become one
 // line "y3d: <message>" on err and status 1.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
