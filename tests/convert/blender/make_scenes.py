@@ -3,22 +3,34 @@
 #
 #   blender -b --factory-startup --python tests/convert/blender/make_scenes.py -- OUT_DIR
 #
+# Blender (Debian's blender, with python3-numpy for its glTF exporter) is
+# needed only to make these files again; the build and the tests do not use
+# it.
+#
 # OUT_DIR receives scene.glb, scene.gltf (+ scene.bin, floor.png),
 # scene.fbx, scene.dae, scene.obj (+ scene.mtl) and scene.json: world
 # positions and rotations of every object at chosen times, the camera's
-# vertical field of view and clip distances, the light's place. The tests
-# read only these files; they never run Blender.
+# vertical field of view and clip distances, the light's place, where the
+# camera sees each object's origin and which floor colour it sees at chosen
+# points. The tests read only these files; they never run Blender.
+#
+# At 30 frames a second every tenth of a second is a frame, so the answers
+# fall on the frames every exporter writes, and on the importer's samples.
 import json
 import math
 import os
 import sys
 
 import bpy
+from bpy_extras.object_utils import world_to_camera_view
 from mathutils import Euler, Vector
 
-FPS = 24
-END_FRAME = 49  # two seconds of animation
-TIMES = [0.0, 0.25, 0.5, 0.75, 1.0, 1.25, 1.5, 1.75, 2.0]
+FPS = 30
+END_FRAME = 61  # two seconds of animation
+TIMES = [i / 10 for i in range(21)]
+# Floor points (Blender world x, y) whose texel colour the answers give.
+FLOOR_POINTS = [(-1.0, -2.0), (1.0, -2.0), (-2.5, -0.5), (2.5, -3.5)]
+CHEQUER = ((0.9, 0.8, 0.2), (0.1, 0.3, 0.8))
 
 
 def out_dir():
@@ -50,14 +62,18 @@ def material(name, colour, image=None):
     return m
 
 
+def chequer(x, y):
+    """The floor image's colour at pixel (x, y), y counted from the bottom."""
+    return CHEQUER[(x // 4 + y // 4) % 2]
+
+
 def chequer_image():
     size = 16
     image = bpy.data.images.new("floor", width=size, height=size, alpha=False)
     pixels = []
     for y in range(size):
         for x in range(size):
-            on = (x // 4 + y // 4) % 2 == 0
-            pixels += [0.9, 0.8, 0.2, 1.0] if on else [0.1, 0.3, 0.8, 1.0]
+            pixels += list(chequer(x, y)) + [1.0]
     image.pixels = pixels
     image.filepath_raw = "//floor.png"
     image.file_format = "PNG"
@@ -75,7 +91,7 @@ def build():
     cube.data.name = "SpinnerMesh"
     cube.data.materials.append(material("Red", (0.8, 0.1, 0.1, 1.0)))
     cube.rotation_mode = "XYZ"
-    for frame, location, angle in [(1, (0, 0, 1), 0.0), (25, (2, 1, 1.5), 90.0), (49, (0, 2, 1), 180.0)]:
+    for frame, location, angle in [(1, (0, 0, 1), 0.0), (31, (2, 1, 1.5), 90.0), (61, (0, 2, 1), 180.0)]:
         cube.location = location
         cube.rotation_euler = Euler((0.0, math.radians(angle / 3), math.radians(angle)), "XYZ")
         cube.keyframe_insert("location", frame=frame)
@@ -133,9 +149,20 @@ def answers(scene):
             scene.frame_set(1 + int(round(t * FPS)))
             world = obj.matrix_world
             q = world.to_quaternion()
+            # Where the camera shows the origin: x right and y up from the
+            # picture's bottom-left corner, 0 to 1; z the distance ahead.
+            seen = world_to_camera_view(scene, scene.camera, world.to_translation())
             samples.append({"time": t, "position": list(world.to_translation()),
-                            "rotation": [q.w, q.x, q.y, q.z], "scale": list(world.to_scale())})
+                            "rotation": [q.w, q.x, q.y, q.z], "scale": list(world.to_scale()),
+                            "view": list(seen)})
         objects[obj.name] = samples
+    floor = []
+    scene.frame_set(1)
+    for x, y in FLOOR_POINTS:
+        # The plane's texture spans it once, v = 0 at its -y edge.
+        u, v = (x + 4) / 8, (y + 4) / 8
+        floor.append({"position": [x, y, 0.0], "view": list(world_to_camera_view(scene, scene.camera, Vector((x, y, 0)))),
+                      "colour": list(chequer(int(u * 16), int(v * 16)))})
     scene.frame_set(1)
     camera = scene.camera.data
     # Blender's angle is along the sensor fit; at 4:3 with a vertical fit it
@@ -147,17 +174,25 @@ def answers(scene):
         "camera": {"name": scene.camera.name, "vertical_fov_degrees": math.degrees(camera.angle_y),
                    "near": camera.clip_start, "far": camera.clip_end},
         "light": {"name": "Lamp", "type": "POINT"},
+        "floor": floor,
+        "colours": {"Spinner": [0.8, 0.1, 0.1], "Moon": [0.1, 0.7, 0.2], "Plane01": [0.2, 0.4, 1.0]},
     }
 
 
 def export(folder):
     base = os.path.join(folder, "scene")
+    # Exporters that write one moment (OBJ) write the current frame: the
+    # first, as the answers' time 0.
+    bpy.context.scene.frame_set(1)
     bpy.ops.export_scene.gltf(filepath=base + ".glb", export_format="GLB", export_cameras=True, export_lights=True,
                               export_animations=True)
     bpy.ops.export_scene.gltf(filepath=base + ".gltf", export_format="GLTF_SEPARATE", export_cameras=True,
                               export_lights=True, export_animations=True)
-    bpy.ops.export_scene.fbx(filepath=base + ".fbx", bake_anim=True, path_mode="COPY", embed_textures=True)
+    bpy.ops.export_scene.fbx(filepath=base + ".fbx", bake_anim=True, bake_anim_simplify_factor=0.0,
+                              path_mode="COPY", embed_textures=True)
+    bpy.context.scene.frame_set(1)
     bpy.ops.wm.collada_export(filepath=base + ".dae", include_animations=True)
+    bpy.context.scene.frame_set(1)
     bpy.ops.wm.obj_export(filepath=base + ".obj", export_animation=False, path_mode="STRIP")
 
 
@@ -165,7 +200,7 @@ def main():
     folder = out_dir()
     scene = build()
     with open(os.path.join(folder, "scene.json"), "w") as out:
-        json.dump(answers(scene), out, indent=1)
+        json.dump(answers(scene), out, indent=None, separators=(",", ":"))
     # The floor's image next to the files that refer to it by name.
     bpy.data.images["floor"].save_render(os.path.join(folder, "floor.png"))
     export(folder)
