@@ -8,6 +8,7 @@
 #include "tools/demo/demo.h"
 #include "tools/y3d/progress.h"
 #include "tools/y3d/render.h"
+#include "tools/y3d/scene_commands.h"
 
 #include <cstdio>
 #include <exception>
@@ -45,6 +46,11 @@ const char* const HelpText =
     "                          with the soundtrack (vendrake.mp3 next to FILE unless\n"
     "                          --music): H.264 and AAC in .mp4 or .mkv, quality Q (18,\n"
     "                          lower is better), VP9 and Opus in .webm\n"
+    "  import SOURCE OUT.y3d [--step S] [--camera NAME]\n"
+    "                          convert a scene from another 3D tool (glTF, FBX, COLLADA,\n"
+    "                          OBJ, 3DS, PLY, STL and more) into a scene file, its\n"
+    "                          textures next to it; animation sampled every S tenths of a\n"
+    "                          second (1); NAME's camera instead of the first\n"
     "  --help                  show this text\n"
     "\n"
     "No command needs an X display: render draws through GLX when there is one and\n"
@@ -113,19 +119,14 @@ int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     TProgressBar bar(err, terminal);
-    int frames = 0;
-    observer.Progress = [&](int done, int total) {
-        frames = done;
-        bar.Update(done, total);
-    };
-    for (const std::string& file : RenderFrames(options, observer))
-        out << file << '\n';
-    const double elapsed = bar.Elapsed();
+    observer.Progress = [&bar](int done, int total) { bar.Update(done, total); };
+    const std::vector<std::string> files = RenderFrames(options, observer);
     char line[256];
-    std::snprintf(line, sizeof line, "%d frames of %dx%d at %g a second in %s (%.1f a second)", frames,
-                  options.Width, options.Height, options.Fps, MinutesAndSeconds(elapsed).c_str(),
-                  elapsed > 0 ? frames / elapsed : 0.0);
+    std::snprintf(line, sizeof line, "%d frames of %dx%d at %g a second in %s (%.1f a second)", bar.Done(),
+                  options.Width, options.Height, options.Fps, MinutesAndSeconds(bar.Elapsed()).c_str(), bar.Rate());
     bar.Close(options.Video + ": " + line);
+    for (const std::string& file : files)
+        out << file << '\n';
     return 0;
 }
 
@@ -151,6 +152,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return PlanesTree(args[2], out);
         if (command == "demo" && args.size() == 2)
             return Demo(args[1], out);
+        if (command == "import")
+            return Import(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (command == "render")
             return Render(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
                           &err == &std::cerr && ::isatty(STDERR_FILENO));

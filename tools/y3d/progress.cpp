@@ -17,11 +17,23 @@ double TProgressBar::Elapsed() const
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
 }
 
+double TProgressBar::Rate() const
+{
+    const double seconds = std::chrono::duration<double>(FLast - FFirst).count();
+    return seconds > 0 ? (FDone - FFirstDone) / seconds : 0;
+}
+
 void TProgressBar::Update(int done, int total)
 {
+    const auto now = std::chrono::steady_clock::now();
+    if (FDone == 0) {
+        FFirst = now;
+        FFirstDone = done;
+    }
+    FDone = done;
+    FLast = now;
     if (!FTerminal || total <= 0)
         return;
-    const auto now = std::chrono::steady_clock::now();
     if (FDrawn && done < total && now - FLastDrawn < std::chrono::milliseconds(100))
         return;
     FLastDrawn = now;
@@ -29,8 +41,7 @@ void TProgressBar::Update(int done, int total)
     constexpr int Width = 30;
     const double part = std::clamp(double(done) / total, 0.0, 1.0);
     const int filled = static_cast<int>(part * Width);
-    const double elapsed = Elapsed();
-    const double rate = elapsed > 0 ? done / elapsed : 0;
+    const double rate = Rate();
     char line[160];
     std::snprintf(line, sizeof line, "\r[%s%s] %d/%d frames, %.1f a second, %s left\033[K",
                   std::string(std::size_t(filled), '#').c_str(), std::string(std::size_t(Width - filled), '.').c_str(),
