@@ -1,6 +1,6 @@
 #include "anim/anim_prs.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "scene/gl_entry_points.h"
 
 #include <array>

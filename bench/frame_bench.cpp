@@ -6,7 +6,7 @@
 #include "anim/track.h"
 #include "app/plane_setup.h"
 #include "engine/scene_player.h"
-#include "io/loader.h"
+#include "scenefile/loader.h"
 #include "scene/gl_entry_points.h"
 #include "scene/gl_null.h"
 #include "tools/demo/demo.h"

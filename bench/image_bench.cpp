@@ -4,7 +4,7 @@
 // (ReadImageByContent) against libjpeg-turbo called directly into the same
 // 24-bit B, G, R layout. Every decoder reads from memory; the input stream
 // is made once and rewound, so no run pays for copying its input.
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "render/image_readers.h"
 #include "render/targa.h"
 #include "tools/demo/image_files.h"

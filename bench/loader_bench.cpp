@@ -4,8 +4,8 @@
 // transforms and animated transforms), so both runs read from the page cache
 // and the ratio shows what parsing and building the nodes cost on top of
 // the bytes.
-#include "io/loader.h"
-#include "io/scene_writer.h"
+#include "scenefile/loader.h"
+#include "scenefile/scene_writer.h"
 #include "scene/gl_null.h"
 
 #include <benchmark/benchmark.h>

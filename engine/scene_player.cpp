@@ -1,7 +1,7 @@
 #include "engine/scene_player.h"
 
 #include "anim/track.h"
-#include "io/loader.h"
+#include "scenefile/loader.h"
 #include "scene/control.h"
 #include "scene/gl_entry_points.h"
 

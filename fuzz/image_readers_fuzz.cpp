@@ -3,7 +3,7 @@
 // accepts, then the conversion to true colour, the stretch to power-of-two
 // sides, the copy into the map's pixels and an upload through the null GL
 // table. A refused image must be refused with the stream's read error.
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "render/image_readers.h"
 #include "render/texture.h"
 #include "scene/gl_null.h"

@@ -7,8 +7,8 @@
 // frame that does not come back) is a finding.
 #include "anim/track.h"
 #include "app/plane_setup.h"
-#include "io/loader.h"
-#include "io/stream.h"
+#include "scenefile/loader.h"
+#include "stream/stream.h"
 #include "scene/gl_null.h"
 #include "scene/tree.h"
 

@@ -8,9 +8,9 @@
 //     fuzz_seeds fuzz/corpus /tmp/demo
 //
 // Run once and committed; run again only when the formats change.
-#include "io/chunk.h"
-#include "io/scene_writer.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "scenefile/scene_writer.h"
+#include "stream/stream.h"
 
 #include <cstdio>
 #include <cstdlib>

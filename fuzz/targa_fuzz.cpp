@@ -2,7 +2,7 @@
 // whether or not the content test accepted the data. A decoded image must
 // have the size its header announced; a refused one must say so with the
 // stream's read error.
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "render/targa.h"
 
 #include <cstddef>

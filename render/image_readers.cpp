@@ -1,6 +1,6 @@
 #include "render/image_readers.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "render/targa.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "render/material.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "scene/device.h"
 #include "scene/gl_entry_points.h"
 

@@ -2,8 +2,8 @@
 // The paint routines are in mesh_paint.cpp.
 #include "render/mesh.h"
 
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 
 #include <algorithm>
 

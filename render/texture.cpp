@@ -1,6 +1,6 @@
 #include "render/texture.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/bitmap.h"
 #include "render/image_readers.h"
 #include "scene/device.h"

@@ -1,6 +1,6 @@
 #include "scene/transform.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "scene/gl_entry_points.h"
 
 namespace vendrake {

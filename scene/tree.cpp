@@ -1,7 +1,7 @@
 #include "scene/tree.h"
 
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "scene/viewport.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/form.h"
 #include "platform/x_window.h"
 #include "scene/gl_entry_points.h"

@@ -1,5 +1,5 @@
 #include "anim/anim_prs.h"
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "tests/support/gl_recorder.h"
 
 #include <gtest/gtest.h>

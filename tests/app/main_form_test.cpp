@@ -4,7 +4,7 @@
 #include "engine/effect_list.h"
 #include "engine/renderer.h"
 #include "engine/scene_player.h"
-#include "io/tree_text.h"
+#include "scenefile/tree_text.h"
 #include "platform/application.h"
 #include "scene/device.h"
 #include "tests/app/plane_scene.h"

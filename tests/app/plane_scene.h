@@ -6,7 +6,7 @@
 // transform of its own. The planes are written in name order, which is not
 // the order the set-up takes them in, and each square sits at its own place
 // in its vertex data, so their draw calls tell them apart.
-#include "io/scene_writer.h"
+#include "scenefile/scene_writer.h"
 
 #include <cstdlib>
 #include <filesystem>

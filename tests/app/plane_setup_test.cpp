@@ -2,8 +2,8 @@
 // are wrapped, and what a frame then paints, on the recording GL double.
 #include "app/plane_setup.h"
 #include "engine/scene_player.h"
-#include "io/loader.h"
-#include "io/tree_text.h"
+#include "scenefile/loader.h"
+#include "scenefile/tree_text.h"
 #include "render/mesh.h"
 #include "scene/viewport.h"
 #include "anim/anim_prs.h"

@@ -1,6 +1,6 @@
 #include "engine/scene_player.h"
-#include "io/loader.h"
-#include "io/scene_writer.h"
+#include "scenefile/loader.h"
+#include "scenefile/scene_writer.h"
 #include "tests/support/gl_recorder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "io/loader.h"
-#include "io/scene_writer.h"
-#include "io/stream.h"
+#include "scenefile/loader.h"
+#include "scenefile/scene_writer.h"
+#include "stream/stream.h"
 #include "render/mesh.h"
 #include "tests/support/gl_recorder.h"
 

@@ -1,7 +1,7 @@
 #include "render/light.h"
 
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 #include "scene/gl_entry_points.h"
 #include "tests/support/gl_recorder.h"
 

@@ -1,6 +1,6 @@
 #include "render/targa.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 
 #include <gtest/gtest.h>
 

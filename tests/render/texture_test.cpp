@@ -1,7 +1,7 @@
 #include "render/texture.h"
 
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 #include "platform/bitmap.h"
 #include "scene/control.h"
 #include "tests/support/gl_recorder.h"

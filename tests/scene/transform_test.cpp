@@ -1,4 +1,4 @@
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "scene/control.h"
 #include "scene/transform.h"
 #include "tests/support/gl_recorder.h"

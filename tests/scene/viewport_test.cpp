@@ -1,5 +1,5 @@
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 #include "scene/viewport.h"
 #include "tests/support/gl_recorder.h"
 

@@ -1,5 +1,5 @@
 // The demo's image encoders, read back with the program's own image readers.
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/bitmap.h"
 #include "render/image_readers.h"
 #include "tools/demo/image_files.h"

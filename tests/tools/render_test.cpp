@@ -3,7 +3,7 @@
 #include "tests/support/video_reader.h"
 #include "tests/tools/demo_support.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/bitmap.h"
 #include "render/image_readers.h"
 #include "tools/demo/soundtrack.h"

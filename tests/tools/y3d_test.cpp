@@ -1,4 +1,4 @@
-#include "io/scene_writer.h"
+#include "scenefile/scene_writer.h"
 #include "tests/app/plane_scene.h"
 #include "tools/y3d/commands.h"
 

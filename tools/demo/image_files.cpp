@@ -1,6 +1,6 @@
 #include "tools/demo/image_files.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 
 #include <csetjmp>
 #include <cstdio>

@@ -5,7 +5,7 @@
 //
 // Every triangle is wound counter-clockwise as seen from the side it shows:
 // the player culls back faces.
-#include "io/scene_writer.h"
+#include "scenefile/scene_writer.h"
 #include "tools/demo/demo_math.h"
 
 #include <cstdint>

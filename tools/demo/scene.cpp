@@ -1,6 +1,6 @@
 #include "tools/demo/scene.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "tools/demo/image_files.h"
 #include "tools/demo/meshes.h"
 #include "tools/demo/planes.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The demo scene: what is in it, how it moves, and the file that holds it.
-#include "io/scene_writer.h"
+#include "scenefile/scene_writer.h"
 #include "tools/demo/demo_math.h"
 #include "tools/demo/flight.h"
 

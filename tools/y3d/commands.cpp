@@ -1,9 +1,9 @@
 #include "tools/y3d/commands.h"
 
 #include "app/plane_setup.h"
-#include "io/loader.h"
-#include "io/stream.h"
-#include "io/tree_text.h"
+#include "scenefile/loader.h"
+#include "stream/stream.h"
+#include "scenefile/tree_text.h"
 #include "scene/gl_null.h"
 #include "tools/demo/demo.h"
 #include "tools/y3d/progress.h"

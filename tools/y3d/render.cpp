@@ -6,7 +6,7 @@
 #include "engine/effect_list.h"
 #include "engine/renderer.h"
 #include "engine/scene_player.h"
-#include "io/loader.h"
+#include "scenefile/loader.h"
 #include "platform/x_window.h"
 #include "scene/device.h"
 #include "scene/gl_entry_points.h"

@@ -8,7 +8,7 @@
 #include "app/plane_setup.h"
 #include "engine/renderer.h"
 #include "engine/scene_player.h"
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/bitmap.h"
 #include "platform/form.h"
 #include "render/image_readers.h"

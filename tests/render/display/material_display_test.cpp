@@ -2,7 +2,7 @@
 // screen can only come out right when material, light and transforms all do.
 #include "tests/support/x_helpers.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/form.h"
 #include "platform/x_window.h"
 #include "render/light.h"

@@ -2,7 +2,7 @@
 // map shows the image's colours where they belong.
 #include "tests/support/x_helpers.h"
 
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "platform/form.h"
 #include "render/texture.h"
 #include "scene/device.h"

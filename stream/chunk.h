@@ -1,7 +1,7 @@
 #pragma once
 // Chunk framing of the scene file: a 20-byte header in front of every node's
 // payload, and the writer that frames a payload as one chunk.
-#include "io/stream.h"
+#include "stream/stream.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "io/stream.h"
+#include "stream/stream.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 // than MaxMeshDepth, a mesh that shares the transform of the camera above it,
 // and references to missing texture maps or materials are load errors
 // (ELoadError naming the file, the byte offset, the chunk type and the value).
-#include "io/chunk.h"
+#include "stream/chunk.h"
 #include "scene/node_class.h"
 #include "scene/tree.h"
 

@@ -9,8 +9,8 @@
 //
 // The writer does not check what it is given: tests use it to write
 // malformed files as well.
-#include "io/chunk.h"
-#include "io/stream.h"
+#include "stream/chunk.h"
+#include "stream/stream.h"
 #include "math/quaternion.h"
 #include "math/vector.h"
 

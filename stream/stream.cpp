@@ -1,4 +1,4 @@
-#include "io/stream.h"
+#include "stream/stream.h"
 
 #include <algorithm>
 #include <cerrno>

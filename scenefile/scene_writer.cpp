@@ -1,4 +1,4 @@
-#include "io/scene_writer.h"
+#include "scenefile/scene_writer.h"
 
 #include "render/mesh.h"
 

@@ -1,4 +1,4 @@
-#include "io/tree_text.h"
+#include "scenefile/tree_text.h"
 
 #include <vector>
 

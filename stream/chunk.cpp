@@ -1,4 +1,4 @@
-#include "io/chunk.h"
+#include "stream/chunk.h"
 
 namespace vendrake {
 

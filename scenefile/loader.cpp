@@ -1,7 +1,7 @@
-#include "io/loader.h"
+#include "scenefile/loader.h"
 
 #include "anim/anim_prs.h"
-#include "io/stream.h"
+#include "stream/stream.h"
 #include "render/light.h"
 #include "render/material.h"
 #include "render/mesh.h"
