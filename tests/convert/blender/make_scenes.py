@@ -28,8 +28,9 @@ from mathutils import Euler, Vector
 FPS = 30
 END_FRAME = 61  # two seconds of animation
 TIMES = [i / 10 for i in range(21)]
-# Floor points (Blender world x, y) whose texel colour the answers give.
-FLOOR_POINTS = [(-1.0, -2.0), (1.0, -2.0), (-2.5, -0.5), (2.5, -3.5)]
+# Floor points (Blender world x, y) whose texel colour the answers give: the
+# middles of chequer squares, two metres wide.
+FLOOR_POINTS = [(-1.0, -1.0), (1.0, -1.0), (-3.0, -1.0), (1.0, -3.0), (3.0, -3.0)]
 CHEQUER = ((0.9, 0.8, 0.2), (0.1, 0.3, 0.8))
 
 

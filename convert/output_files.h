@@ -1,0 +1,29 @@
+#pragma once
+// Files a conversion writes, held in memory until the conversion has
+// succeeded and then written all together: each under a hidden temporary
+// name in its folder, renamed once every one is complete. A failure on the
+// way removes what was written, so nothing of a failed conversion remains.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vendrake {
+
+class TOutputFiles {
+public:
+    // Replaces a file of the same path added before.
+    void Add(const std::string& path, std::vector<std::uint8_t> bytes);
+    bool Has(const std::string& path) const;
+    // Writes and renames them all; raises std::runtime_error naming the file
+    // and the reason. Returns the paths written, in the order added.
+    std::vector<std::string> Commit();
+
+private:
+    struct TFile {
+        std::string Path;
+        std::vector<std::uint8_t> Bytes;
+    };
+    std::vector<TFile> FFiles;
+};
+
+} // namespace vendrake

@@ -1,0 +1,1052 @@
+#include "convert/scene_import.h"
+
+#include "convert/output_files.h"
+#include "convert/texture_images.h"
+#include "scenefile/scene_writer.h"
+#include "stream/stream.h"
+#include "render/mesh.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/config.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+namespace vendrake {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using TMat = aiMatrix4x4t<double>;
+using TVec = aiVector3t<double>;
+using TQ = aiQuaterniont<double>;
+
+constexpr double Pi = 3.14159265358979323846;
+constexpr double UnitsPerSecond = 10; // the scene clock
+constexpr std::int32_t CameraId = 1;
+constexpr std::int32_t FirstMeshId = 10;
+
+TMat ToDouble(const aiMatrix4x4& m)
+{
+    return TMat(m.a1, m.a2, m.a3, m.a4, m.b1, m.b2, m.b3, m.b4, m.c1, m.c2, m.c3, m.c4, m.d1, m.d2, m.d3, m.d4);
+}
+
+TVec ToDouble(const aiVector3D& v) { return {v.x, v.y, v.z}; }
+
+TMat Translation(const TVec& t)
+{
+    TMat m;
+    m.a4 = t.x;
+    m.b4 = t.y;
+    m.c4 = t.z;
+    return m;
+}
+
+TMat Scaling(double s)
+{
+    TMat m;
+    m.a1 = m.b2 = m.c3 = s;
+    return m;
+}
+
+TVec Transform3(const TMat& m, const TVec& v)
+{
+    return {m.a1 * v.x + m.a2 * v.y + m.a3 * v.z, m.b1 * v.x + m.b2 * v.y + m.b3 * v.z,
+            m.c1 * v.x + m.c2 * v.y + m.c3 * v.z};
+}
+
+TVec Point(const TMat& m, const TVec& v) { return Transform3(m, v) + TVec(m.a4, m.b4, m.c4); }
+
+double Length(const TVec& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+
+TVec Normalised(const TVec& v, const TVec& otherwise)
+{
+    const double l = Length(v);
+    return l > 1e-12 ? v / l : otherwise;
+}
+
+TVec Cross(const TVec& a, const TVec& b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// The rotation that turns -z towards `ahead` with +y as close to `up` as it
+// goes: how cameras and lights are oriented in the scene file and in glTF.
+TMat LookRotation(const TVec& ahead, const TVec& up)
+{
+    const TVec z = Normalised(TVec() - ahead, {0, 0, 1});
+    TVec x = Cross(up, z);
+    if (Length(x) < 1e-9)
+        x = Cross(std::abs(z.y) < 0.9 ? TVec(0, 1, 0) : TVec(1, 0, 0), z);
+    x = Normalised(x, {1, 0, 0});
+    const TVec y = Cross(z, x);
+    TMat m;
+    m.a1 = x.x, m.a2 = y.x, m.a3 = z.x;
+    m.b1 = x.y, m.b2 = y.y, m.b3 = z.y;
+    m.c1 = x.z, m.c2 = y.z, m.c3 = z.z;
+    return m;
+}
+
+// A placement: position and unit rotation, scale left out.
+struct TPose {
+    TVec Position;
+    TQ Rotation;
+};
+
+TPose PoseOf(const TMat& world)
+{
+    TVec scale, position;
+    TQ rotation;
+    world.Decompose(scale, rotation, position);
+    rotation.Normalize();
+    return {position, rotation};
+}
+
+TMat RotationMatrix(const TQ& q)
+{
+    const aiMatrix3x3t<double> r = q.GetMatrix();
+    TMat m;
+    m.a1 = r.a1, m.a2 = r.a2, m.a3 = r.a3;
+    m.b1 = r.b1, m.b2 = r.b2, m.b3 = r.b3;
+    m.c1 = r.c1, m.c2 = r.c2, m.c3 = r.c3;
+    return m;
+}
+
+std::string Quoted(const std::string& name) { return "'" + name + "'"; }
+
+std::string NodeName(const aiString& name) { return std::string(name.C_Str(), name.length); }
+
+// -- Animation ---------------------------------------------------------------
+
+template <typename TKey>
+std::size_t KeyAfter(const TKey* keys, unsigned count, double time)
+{
+    const TKey* found =
+        std::upper_bound(keys, keys + count, time, [](double t, const TKey& key) { return t < key.mTime; });
+    return static_cast<std::size_t>(found - keys);
+}
+
+TVec Sample(const aiVectorKey* keys, unsigned count, double time)
+{
+    if (time <= keys[0].mTime)
+        return ToDouble(keys[0].mValue);
+    const std::size_t i = KeyAfter(keys, count, time);
+    if (i >= count)
+        return ToDouble(keys[count - 1].mValue);
+    const aiVectorKey& a = keys[i - 1];
+    const aiVectorKey& b = keys[i];
+    const double span = b.mTime - a.mTime;
+    const double f = span > 0 ? (time - a.mTime) / span : 1;
+    return ToDouble(a.mValue) + (ToDouble(b.mValue) - ToDouble(a.mValue)) * f;
+}
+
+TQ ToDouble(const aiQuaternion& q) { return TQ(q.w, q.x, q.y, q.z); }
+
+TQ Sample(const aiQuatKey* keys, unsigned count, double time)
+{
+    if (time <= keys[0].mTime)
+        return ToDouble(keys[0].mValue);
+    const std::size_t i = KeyAfter(keys, count, time);
+    if (i >= count)
+        return ToDouble(keys[count - 1].mValue);
+    const aiQuatKey& a = keys[i - 1];
+    const aiQuatKey& b = keys[i];
+    const double span = b.mTime - a.mTime;
+    const double f = span > 0 ? (time - a.mTime) / span : 1;
+    TQ out;
+    TQ::Interpolate(out, ToDouble(a.mValue), ToDouble(b.mValue), f);
+    return out.Normalize();
+}
+
+struct TChannel {
+    const aiNodeAnim* Anim = nullptr;
+    double TicksPerSecond = 25;
+};
+
+double TicksPerSecond(const aiAnimation& animation)
+{
+    return animation.mTicksPerSecond > 0 ? animation.mTicksPerSecond : 25.0;
+}
+
+// The node's transform relative to its parent at `seconds` on the source's
+// clock.
+TMat LocalAt(const aiNode& node, const TChannel* channel, double seconds)
+{
+    if (!channel)
+        return ToDouble(node.mTransformation);
+    TVec scale, position;
+    TQ rotation;
+    ToDouble(node.mTransformation).Decompose(scale, rotation, position);
+    const aiNodeAnim& a = *channel->Anim;
+    const double ticks = seconds * channel->TicksPerSecond;
+    if (a.mNumPositionKeys > 0)
+        position = Sample(a.mPositionKeys, a.mNumPositionKeys, ticks);
+    if (a.mNumRotationKeys > 0)
+        rotation = Sample(a.mRotationKeys, a.mNumRotationKeys, ticks);
+    if (a.mNumScalingKeys > 0)
+        scale = Sample(a.mScalingKeys, a.mNumScalingKeys, ticks);
+    TMat s;
+    s.a1 = scale.x, s.b2 = scale.y, s.c3 = scale.z;
+    return Translation(position) * RotationMatrix(rotation) * s;
+}
+
+// -- The conversion ------------------------------------------------------------
+
+struct TTexture {
+    std::string Name; // as the texture map records it
+    std::int32_t Number = 0;
+};
+
+struct TMaterialOut {
+    TMaterialDesc Desc;
+    TVector4 BaseColor{1, 1, 1, 1};
+    std::int32_t Texture = -1;
+    std::int32_t MapKind = 1;
+};
+
+class TImporter {
+public:
+    TImporter(const TImportOptions& options) : FOptions(options) {}
+    std::vector<std::string> Run();
+
+private:
+    [[noreturn]] void Fail(const std::string& reason) const { throw EImportError(FOptions.Source + ": " + reason); }
+    void Warn(const std::string& message)
+    {
+        if (FWarned.insert(message).second && FOptions.Warning)
+            FOptions.Warning(message);
+    }
+
+    void Read();
+    bool IsGltf() const { return FFormat == ".gltf" || FFormat == ".glb"; }
+    void CollectChannels();
+    void SampleWorlds();
+    void WalkWorlds(const aiNode& node, const TMat& parent, std::size_t sample);
+    std::vector<TPose> PosesOf(const aiNode& node, const TMat& local) const;
+    bool Moves(const std::vector<TPose>& poses) const;
+    void WriteTransform(TSceneWriter& w, std::int32_t ownerId, const std::vector<TPose>& poses);
+
+    std::int32_t TextureFor(const aiMaterial& material, const std::string& materialName);
+    void ConvertMaterials();
+    void ConvertMeshes(TSceneWriter& w);
+    TMeshDesc MeshOf(const aiNode& node, const TMat& bake);
+    void ConvertCamera(TSceneWriter& w);
+    void ConvertLight(TSceneWriter& w);
+    void WarnAboutMeshes();
+
+    const TImportOptions& FOptions;
+    Assimp::Importer FImporter;
+    const aiScene* FScene = nullptr;
+    std::string FFormat; // the source's extension, lower case
+    fs::path FSourceFolder;
+    fs::path FOutFolder;
+    TOutputFiles FFiles;
+    std::set<std::string> FWarned;
+
+    double FUnitScale = 1; // to metres where the source says its unit
+    std::unordered_map<std::string, TChannel> FChannels; // by node name
+    double FStart = 0;                                     // seconds of the first key
+    std::size_t FSamples = 1;
+    std::unordered_map<const aiNode*, std::vector<TMat>> FWorlds; // per sample
+    std::vector<const aiNode*> FMeshNodes;
+
+    std::vector<TMaterialOut> FMaterials; // by the source's material index
+    std::vector<std::int32_t> FMaterialNumber; // position among written materials, -1: unused
+    std::vector<TTexMapDesc> FTexMaps;
+    std::map<std::string, std::int32_t> FTextureBySource;
+    std::set<std::string> FTextureNames;
+
+    std::int32_t FNextId = FirstMeshId;
+    std::int32_t FNextTransformId = 1000000;
+    TVec FBoxMin{1e300, 1e300, 1e300}, FBoxMax{-1e300, -1e300, -1e300};
+};
+
+void TImporter::Read()
+{
+    const fs::path source(FOptions.Source);
+    std::error_code error;
+    if (!fs::exists(source, error))
+        Fail("no such file");
+    if (fs::is_directory(source, error))
+        Fail("is a folder, not a file");
+    {
+        std::ifstream probe(source, std::ios::binary);
+        if (!probe)
+            Fail(std::string("cannot read: ") + std::strerror(errno));
+    }
+    std::string extension = source.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension.empty() || !FImporter.IsExtensionSupported(extension))
+        Fail("unsupported format" + (extension.empty() ? std::string() : " (" + extension + ")"));
+    FFormat = extension;
+    FSourceFolder = fs::absolute(source).parent_path();
+
+    // Pivot helper nodes would stand between the nodes the user named and
+    // their animation.
+    FImporter.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+    FScene = FImporter.ReadFile(FOptions.Source, aiProcess_Triangulate | aiProcess_GenSmoothNormals |
+                                                     aiProcess_SortByPType | aiProcess_ValidateDataStructure);
+    if (!FScene) {
+        std::string reason = FImporter.GetErrorString();
+        if (reason.empty())
+            reason = "the file could not be read";
+        Fail(reason);
+    }
+    if (!FScene->mRootNode || FScene->mNumMeshes == 0)
+        Fail("holds no mesh");
+
+    // FBX keeps its unit in the scene's settings, in centimetres.
+    if (FFormat == ".fbx" && FScene->mMetaData) {
+        float single = 0;
+        double unit = 0;
+        if (FScene->mMetaData->Get("UnitScaleFactor", single))
+            unit = single;
+        else
+            FScene->mMetaData->Get("UnitScaleFactor", unit);
+        if (unit > 0 && std::isfinite(unit))
+            FUnitScale = unit / 100.0;
+    }
+}
+
+void TImporter::CollectChannels()
+{
+    double first = std::numeric_limits<double>::infinity(), last = 0;
+    for (unsigned a = 0; a < FScene->mNumAnimations; ++a) {
+        const aiAnimation& animation = *FScene->mAnimations[a];
+        const double tps = TicksPerSecond(animation);
+        for (unsigned c = 0; c < animation.mNumChannels; ++c) {
+            const aiNodeAnim* channel = animation.mChannels[c];
+            const std::string name = NodeName(channel->mNodeName);
+            if (!FChannels.emplace(name, TChannel{channel, tps}).second) {
+                Warn("animation " + Quoted(NodeName(animation.mName)) + " moves " + Quoted(name) +
+                     " again: only the first animation of a node is kept");
+                continue;
+            }
+            // A lone key marks no time: readers make one up for what a
+            // channel leaves out.
+            const auto span = [&](double from, double to) {
+                if (to <= from)
+                    return;
+                first = std::min(first, from / tps);
+                last = std::max(last, to / tps);
+            };
+            if (channel->mNumPositionKeys)
+                span(channel->mPositionKeys[0].mTime, channel->mPositionKeys[channel->mNumPositionKeys - 1].mTime);
+            if (channel->mNumRotationKeys)
+                span(channel->mRotationKeys[0].mTime, channel->mRotationKeys[channel->mNumRotationKeys - 1].mTime);
+            if (channel->mNumScalingKeys)
+                span(channel->mScalingKeys[0].mTime, channel->mScalingKeys[channel->mNumScalingKeys - 1].mTime);
+        }
+        if (animation.mNumMeshChannels || animation.mNumMorphMeshChannels)
+            Warn("animation " + Quoted(NodeName(animation.mName)) +
+                 " changes mesh shapes: the scene file moves whole meshes only");
+    }
+    if (FChannels.empty() || !std::isfinite(first))
+        return;
+    // The scene starts with the animation: tools that count frames from 1
+    // put their first key a frame after 0.
+    FStart = std::max(0.0, first);
+    const double units = (last - FStart) * UnitsPerSecond;
+    const double keys = std::ceil(units / FOptions.Step - 1e-9) + 1;
+    if (keys > double(MaxImportKeys))
+        Fail("an animation of " + std::to_string(last - FStart) + " s sampled every " +
+             std::to_string(FOptions.Step) + " tenths of a second needs " + std::to_string(std::int64_t(keys)) +
+             " keys, more than " + std::to_string(MaxImportKeys) + "; give a larger --step");
+    FSamples = static_cast<std::size_t>(keys);
+}
+
+void TImporter::WalkWorlds(const aiNode& node, const TMat& parent, std::size_t sample)
+{
+    const auto found = FChannels.find(NodeName(node.mName));
+    const double seconds = FStart + double(sample) * FOptions.Step / UnitsPerSecond;
+    const TMat world = parent * LocalAt(node, found == FChannels.end() ? nullptr : &found->second, seconds);
+    std::vector<TMat>& worlds = FWorlds[&node];
+    if (worlds.size() < FSamples)
+        worlds.resize(FSamples);
+    worlds[sample] = world;
+    for (unsigned i = 0; i < node.mNumChildren; ++i)
+        WalkWorlds(*node.mChildren[i], world, sample);
+}
+
+void TImporter::SampleWorlds()
+{
+    for (std::size_t k = 0; k < FSamples; ++k)
+        WalkWorlds(*FScene->mRootNode, Scaling(FUnitScale), k);
+}
+
+std::vector<TPose> TImporter::PosesOf(const aiNode& node, const TMat& local) const
+{
+    std::vector<TPose> poses;
+    for (const TMat& world : FWorlds.at(&node))
+        poses.push_back(PoseOf(world * local));
+    // Neighbouring keys on one side of the sphere, as interpolation wants.
+    for (std::size_t k = 1; k < poses.size(); ++k) {
+        const TQ& a = poses[k - 1].Rotation;
+        TQ& b = poses[k].Rotation;
+        if (a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z < 0)
+            b = TQ(-b.w, -b.x, -b.y, -b.z);
+    }
+    return poses;
+}
+
+bool TImporter::Moves(const std::vector<TPose>& poses) const
+{
+    for (const TPose& p : poses) {
+        const TPose& a = poses.front();
+        const double dot = std::abs(a.Rotation.w * p.Rotation.w + a.Rotation.x * p.Rotation.x +
+                                    a.Rotation.y * p.Rotation.y + a.Rotation.z * p.Rotation.z);
+        if (Length(p.Position - a.Position) > 1e-9 * (1 + Length(a.Position)) || dot < 1 - 1e-12)
+            return true;
+    }
+    return false;
+}
+
+// Rotations are stored conjugated: the player reads them transposed.
+TQuat FileRotation(const TQ& q)
+{
+    return TQuat{float(q.w), float(-q.x), float(-q.y), float(-q.z)};
+}
+
+void TImporter::WriteTransform(TSceneWriter& w, std::int32_t ownerId, const std::vector<TPose>& poses)
+{
+    if (!Moves(poses)) {
+        TTransformDesc t;
+        t.OwnerId = ownerId;
+        t.Position = {float(poses[0].Position.x), float(poses[0].Position.y), float(poses[0].Position.z)};
+        t.Rotation = FileRotation(poses[0].Rotation);
+        w.Transform(t);
+        return;
+    }
+    TAnimTransformDesc a;
+    a.Id = FNextTransformId++;
+    a.OwnerId = ownerId;
+    a.Kind = 4;
+    a.FloatsPerKey = 7;
+    a.Step = FOptions.Step;
+    a.Keys.reserve(poses.size());
+    for (const TPose& p : poses) {
+        const TQuat q = FileRotation(p.Rotation);
+        a.Keys.push_back({float(p.Position.x), float(p.Position.y), float(p.Position.z), q.x, q.y, q.z, q.w});
+    }
+    w.AnimTransform(a);
+}
+
+// -- Materials and textures ----------------------------------------------------
+
+std::string SafeFileName(std::string name)
+{
+    for (char& c : name)
+        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32)
+            c = '_';
+    if (name.empty() || name == "." || name == "..")
+        name = "texture";
+    return name;
+}
+
+std::string PercentDecoded(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string& materialName)
+{
+    aiString path;
+    unsigned uvIndex = 0;
+    aiTextureType type = aiTextureType_BASE_COLOR;
+    if (material.GetTexture(type, 0, &path, nullptr, &uvIndex) != AI_SUCCESS) {
+        type = aiTextureType_DIFFUSE;
+        if (material.GetTexture(type, 0, &path, nullptr, &uvIndex) != AI_SUCCESS)
+            return -1;
+    }
+    if (uvIndex != 0)
+        Warn("material " + Quoted(materialName) + ": its texture uses texture-coordinate set " +
+             std::to_string(uvIndex) + "; it is drawn with the first");
+    const std::string reference(path.C_Str(), path.length);
+    if (const auto known = FTextureBySource.find(reference); known != FTextureBySource.end())
+        return known->second;
+
+    // Where the image comes from: embedded in the file, or a file of its own.
+    std::vector<std::uint8_t> bytes;
+    std::string name;
+    if (const aiTexture* texture = FScene->GetEmbeddedTexture(path.C_Str())) {
+        if (texture->mHeight == 0) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(texture->pcData);
+            bytes = ConvertToPng(std::vector<std::uint8_t>(data, data + texture->mWidth), reference);
+        } else {
+            std::vector<std::uint8_t> rgba(std::size_t(texture->mWidth) * texture->mHeight * 4);
+            for (std::size_t i = 0; i < std::size_t(texture->mWidth) * texture->mHeight; ++i) {
+                const aiTexel& t = texture->pcData[i];
+                rgba[4 * i] = t.r, rgba[4 * i + 1] = t.g, rgba[4 * i + 2] = t.b, rgba[4 * i + 3] = t.a;
+            }
+            bytes = EncodePng(rgba.data(), int(texture->mWidth), int(texture->mHeight), 4);
+        }
+        std::string hint = fs::path(std::string(texture->mFilename.C_Str())).stem().string();
+        if (hint.empty())
+            hint = "texture" + std::to_string(FTexMaps.size());
+        name = fs::path(FOptions.Out).stem().string() + "_" + SafeFileName(hint) + ".png";
+    } else {
+        const std::string decoded = PercentDecoded(reference);
+        std::string given = decoded;
+        std::replace(given.begin(), given.end(), '\\', '/');
+        const fs::path asGiven(given);
+        std::vector<fs::path> candidates = {asGiven.is_absolute() ? asGiven : FSourceFolder / asGiven,
+                                            FSourceFolder / asGiven.filename()};
+        std::error_code error;
+        const auto found = std::find_if(candidates.begin(), candidates.end(),
+                                        [&](const fs::path& p) { return fs::is_regular_file(p, error); });
+        if (found == candidates.end()) {
+            Warn("material " + Quoted(materialName) + ": texture " + Quoted(decoded) +
+                 " not found; the material is drawn without it");
+            FTextureBySource[reference] = -1;
+            return -1;
+        }
+        std::ifstream in(*found, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        name = SafeFileName(asGiven.filename().string());
+        if (!PlayerReadsImage(bytes)) {
+            bytes = ConvertToPng(bytes, found->string());
+            name = fs::path(name).stem().string() + ".png";
+        }
+    }
+
+    // Two images may not share a name beside the scene.
+    const std::string stem = fs::path(name).stem().string(), extension = fs::path(name).extension().string();
+    for (int n = 2; !FTextureNames.insert(name).second; ++n)
+        name = stem + "_" + std::to_string(n) + extension;
+    FFiles.Add((FOutFolder / name).string(), std::move(bytes));
+
+    TTexMapDesc map;
+    map.Header.Name = name;
+    const auto number = static_cast<std::int32_t>(FTexMaps.size());
+    FTexMaps.push_back(map);
+    FTextureBySource[reference] = number;
+    return number;
+}
+
+const char* TextureTypeName(aiTextureType type)
+{
+    switch (type) {
+    case aiTextureType_SPECULAR: return "specular";
+    case aiTextureType_AMBIENT: return "ambient";
+    case aiTextureType_EMISSIVE: return "emission";
+    case aiTextureType_HEIGHT: return "height";
+    case aiTextureType_NORMALS: return "normal";
+    case aiTextureType_SHININESS: return "shininess";
+    case aiTextureType_OPACITY: return "opacity";
+    case aiTextureType_DISPLACEMENT: return "displacement";
+    case aiTextureType_LIGHTMAP: return "light";
+    case aiTextureType_REFLECTION: return "reflection";
+    case aiTextureType_NORMAL_CAMERA: return "normal";
+    case aiTextureType_EMISSION_COLOR: return "emission";
+    case aiTextureType_METALNESS: return "metalness";
+    case aiTextureType_DIFFUSE_ROUGHNESS: return "roughness";
+    case aiTextureType_AMBIENT_OCCLUSION: return "occlusion";
+    case aiTextureType_SHEEN: return "sheen";
+    case aiTextureType_CLEARCOAT: return "clearcoat";
+    case aiTextureType_TRANSMISSION: return "transmission";
+    default: return "other";
+    }
+}
+
+float Clamp01(double v) { return static_cast<float>(std::clamp(v, 0.0, 1.0)); }
+
+void TImporter::ConvertMaterials()
+{
+    FMaterials.resize(FScene->mNumMaterials);
+    for (unsigned i = 0; i < FScene->mNumMaterials; ++i) {
+        const aiMaterial& m = *FScene->mMaterials[i];
+        TMaterialOut& out = FMaterials[i];
+        TMaterialDesc& d = out.Desc;
+        const std::string name = m.GetName().C_Str();
+        d.Header.Name = name;
+
+        aiColor4D base(0.8f, 0.8f, 0.8f, 1);
+        if (m.Get(AI_MATKEY_BASE_COLOR, base) != AI_SUCCESS)
+            m.Get(AI_MATKEY_COLOR_DIFFUSE, base);
+        float opacity = 1;
+        if (m.Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS)
+            base.a = opacity;
+        out.BaseColor = {base.r, base.g, base.b, base.a};
+
+        aiColor3D emission(0, 0, 0);
+        m.Get(AI_MATKEY_COLOR_EMISSIVE, emission);
+        int twoSided = 0;
+        m.Get(AI_MATKEY_TWOSIDED, twoSided);
+        int shadingModel = 0;
+        m.Get(AI_MATKEY_SHADING_MODEL, shadingModel);
+        bool unlit = shadingModel == aiShadingMode_Unlit || shadingModel == aiShadingMode_NoShading;
+
+        // Specular colour and the GL exponent: from glossiness where the file
+        // has it, from roughness for metallic-roughness materials, else the
+        // file's own specular colour and exponent.
+        TVec specular(0, 0, 0);
+        double exponent = 0;
+        float glossiness = 0, roughness = 0, metallic = 0;
+        aiColor3D fileSpecular(0, 0, 0);
+        if (m.Get(AI_MATKEY_GLOSSINESS_FACTOR, glossiness) == AI_SUCCESS) {
+            m.Get(AI_MATKEY_COLOR_SPECULAR, fileSpecular);
+            specular = {fileSpecular.r, fileSpecular.g, fileSpecular.b};
+            exponent = 128.0 * glossiness * glossiness;
+        } else if (m.Get(AI_MATKEY_ROUGHNESS_FACTOR, roughness) == AI_SUCCESS) {
+            m.Get(AI_MATKEY_METALLIC_FACTOR, metallic);
+            const double r = std::clamp(double(roughness), 0.0, 1.0), mt = std::clamp(double(metallic), 0.0, 1.0);
+            const TVec tint = TVec(0.5, 0.5, 0.5) * (1 - mt) + TVec(base.r, base.g, base.b) * mt;
+            specular = tint * (1 - r);
+            exponent = 128.0 * (1 - r) * (1 - r);
+        } else {
+            m.Get(AI_MATKEY_COLOR_SPECULAR, fileSpecular);
+            float strength = 1, shininess = 0;
+            m.Get(AI_MATKEY_SHININESS_STRENGTH, strength);
+            m.Get(AI_MATKEY_SHININESS, shininess);
+            specular = TVec(fileSpecular.r, fileSpecular.g, fileSpecular.b) * double(strength);
+            exponent = shininess;
+        }
+
+        const std::int32_t texture = TextureFor(m, name);
+        out.Texture = texture;
+        const TVector4 lit{base.r, base.g, base.b, base.a};
+        if (unlit) {
+            // Unlit: a texture replaces the colour (a map of another kind
+            // than 1); without one the colour shines as emission.
+            out.MapKind = 0;
+            d.Ambient = {0, 0, 0, base.a};
+            d.Diffuse = {0, 0, 0, base.a};
+            d.Specular = {0, 0, 0, 1};
+            d.Emission = texture >= 0 ? TVector4{0, 0, 0, 1} : TVector4{base.r, base.g, base.b, 1};
+            if (texture >= 0)
+                d.Diffuse = lit;
+        } else {
+            d.Diffuse = lit;
+            // Scene lights bring an ambient term of their own: a third of the
+            // base colour answers it.
+            d.Ambient = {base.r * 0.3f, base.g * 0.3f, base.b * 0.3f, base.a};
+            d.Specular = {Clamp01(specular.x), Clamp01(specular.y), Clamp01(specular.z), 1};
+            d.Emission = {emission.r, emission.g, emission.b, 1};
+        }
+        d.Shininess = static_cast<float>(std::clamp(exponent, 0.0, 128.0) / 100.0);
+        d.SpecularLevel = 1;
+        d.Shading = shadingModel == aiShadingMode_Flat ? 0 : 1;
+        d.TwoSided = twoSided ? 1 : 0;
+        int wireframe = 0;
+        if (m.Get(AI_MATKEY_ENABLE_WIREFRAME, wireframe) == AI_SUCCESS && wireframe)
+            d.Wireframe = 1;
+
+        for (int t = aiTextureType_NONE + 1; t <= AI_TEXTURE_TYPE_MAX; ++t) {
+            const auto type = static_cast<aiTextureType>(t);
+            if (type == aiTextureType_DIFFUSE || type == aiTextureType_BASE_COLOR || m.GetTextureCount(type) == 0)
+                continue;
+            // The glTF reader hands the base colour texture on as emission
+            // too when both are one image; that one is carried.
+            aiString other, own;
+            if ((type == aiTextureType_EMISSIVE || type == aiTextureType_EMISSION_COLOR) &&
+                m.GetTexture(type, 0, &other) == AI_SUCCESS &&
+                (m.GetTexture(aiTextureType_BASE_COLOR, 0, &own) == AI_SUCCESS ||
+                 m.GetTexture(aiTextureType_DIFFUSE, 0, &own) == AI_SUCCESS) &&
+                other == own)
+                continue;
+            Warn("material " + Quoted(name) + ": its " + TextureTypeName(type) +
+                 " texture is not carried; only the base colour texture is");
+        }
+        if (m.GetTextureCount(aiTextureType_BASE_COLOR) + m.GetTextureCount(aiTextureType_DIFFUSE) > 2)
+            Warn("material " + Quoted(name) + ": only its first base colour texture is carried");
+    }
+}
+
+// -- Meshes --------------------------------------------------------------------
+
+void TImporter::WarnAboutMeshes()
+{
+    for (unsigned i = 0; i < FScene->mNumMeshes; ++i) {
+        const aiMesh& mesh = *FScene->mMeshes[i];
+        const std::string name = Quoted(NodeName(mesh.mName));
+        if (mesh.HasBones())
+            Warn("mesh " + name + " is skinned: it is drawn in its rest pose");
+        if (mesh.mNumAnimMeshes)
+            Warn("mesh " + name + " has morph targets: it is drawn in its base shape");
+        if (mesh.GetNumUVChannels() > 1)
+            Warn("mesh " + name + " has " + std::to_string(mesh.GetNumUVChannels()) +
+                 " texture-coordinate sets: only the first is carried");
+        if (mesh.GetNumColorChannels() > 1)
+            Warn("mesh " + name + " has " + std::to_string(mesh.GetNumColorChannels()) +
+                 " vertex colour sets: only the first is carried");
+    }
+}
+
+TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
+{
+    // Normals go through the inverse transpose of what is baked; a mirroring
+    // bake turns the triangles round so their fronts stay counter-clockwise.
+    aiMatrix3x3t<double> normalMatrix(bake);
+    normalMatrix.Inverse().Transpose();
+    const bool mirrored = aiMatrix3x3t<double>(bake).Determinant() < 0;
+
+    std::vector<const aiMesh*> meshes;
+    bool colours = false, alpha = false, uvs = false;
+    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
+        const aiMesh* mesh = FScene->mMeshes[node.mMeshes[i]];
+        meshes.push_back(mesh);
+        uvs |= mesh->HasTextureCoords(0);
+        if (mesh->HasVertexColors(0)) {
+            colours = true;
+            for (unsigned v = 0; v < mesh->mNumVertices && !alpha; ++v)
+                alpha = mesh->mColors[0][v].a < 1;
+        }
+        alpha |= colours && FMaterials[mesh->mMaterialIndex].BaseColor.w < 1;
+    }
+    // One face record per material and primitive kind: meshes sharing both
+    // are drawn as one range.
+    const auto mode = [](const aiMesh* m) {
+        return (m->mPrimitiveTypes & aiPrimitiveType_TRIANGLE) ? 4 : (m->mPrimitiveTypes & aiPrimitiveType_LINE) ? 1 : 0;
+    };
+    std::stable_sort(meshes.begin(), meshes.end(), [&](const aiMesh* a, const aiMesh* b) {
+        return std::pair(a->mMaterialIndex, mode(a)) < std::pair(b->mMaterialIndex, mode(b));
+    });
+
+    TMeshDesc d;
+    d.Flags = TMeshFlag::Position3 | TMeshFlag::Normal;
+    if (colours)
+        d.Flags |= alpha ? TMeshFlag::ColorRGBA : TMeshFlag::ColorRGB;
+    if (uvs)
+        d.Flags |= TMeshFlag::TexCoord2(0);
+    const std::int32_t stride = MeshStride(d.Flags);
+    std::size_t vertexTotal = 0, indexTotal = 0;
+    for (const aiMesh* m : meshes) {
+        vertexTotal += m->mNumVertices;
+        indexTotal += std::size_t(m->mNumFaces) * 3;
+    }
+    if (vertexTotal * std::size_t(stride) > std::size_t(INT32_MAX) || indexTotal > std::size_t(INT32_MAX))
+        Fail("node " + Quoted(NodeName(node.mName)) + " holds more vertices than a scene file can");
+    d.Vertices.reserve(vertexTotal * std::size_t(stride));
+    d.Indices.reserve(indexTotal);
+
+    std::int32_t base = 0;
+    for (const aiMesh* m : meshes) {
+        const TMaterialOut& material = FMaterials[m->mMaterialIndex];
+        const TVector4& tint = material.BaseColor;
+        const auto* colourSet = m->HasVertexColors(0) ? m->mColors[0] : nullptr;
+        for (unsigned v = 0; v < m->mNumVertices; ++v) {
+            const TVec p = Transform3(bake, ToDouble(m->mVertices[v]));
+            d.Vertices.insert(d.Vertices.end(), {float(p.x), float(p.y), float(p.z)});
+            TVec n(0, 0, 1);
+            if (m->mNormals)
+                n = Normalised(normalMatrix * ToDouble(m->mNormals[v]), {0, 0, 1});
+            d.Vertices.insert(d.Vertices.end(), {float(n.x), float(n.y), float(n.z)});
+            if (colours) {
+                // The vertex colour stands in for the material's colour, which
+                // it multiplies in the source.
+                const aiColor4D c = colourSet ? colourSet[v] : aiColor4D(1, 1, 1, 1);
+                d.Vertices.insert(d.Vertices.end(), {c.r * tint.x, c.g * tint.y, c.b * tint.z});
+                if (alpha)
+                    d.Vertices.push_back(c.a * tint.w);
+            }
+            if (uvs) {
+                const aiVector3D uv = m->HasTextureCoords(0) ? m->mTextureCoords[0][v] : aiVector3D();
+                d.Vertices.insert(d.Vertices.end(), {uv.x, uv.y});
+            }
+        }
+        const std::int32_t faceMode = mode(m);
+        const auto first = static_cast<std::int32_t>(d.Indices.size());
+        for (unsigned f = 0; f < m->mNumFaces; ++f) {
+            const aiFace& face = m->mFaces[f];
+            const unsigned corners = face.mNumIndices;
+            if ((faceMode == 4 && corners != 3) || (faceMode == 1 && corners != 2) || (faceMode == 0 && corners != 1))
+                continue;
+            if (faceMode == 4 && mirrored) {
+                d.Indices.insert(d.Indices.end(), {base + std::int32_t(face.mIndices[0]),
+                                                   base + std::int32_t(face.mIndices[2]),
+                                                   base + std::int32_t(face.mIndices[1])});
+            } else {
+                for (unsigned c = 0; c < corners; ++c)
+                    d.Indices.push_back(base + std::int32_t(face.mIndices[c]));
+            }
+        }
+        const auto count = static_cast<std::int32_t>(d.Indices.size()) - first;
+        const std::int32_t materialNumber = FMaterialNumber[m->mMaterialIndex];
+        if (!d.Faces.empty() && d.Faces.back().MaterialIndex == materialNumber && d.Faces.back().Mode == faceMode)
+            d.Faces.back().Count += count;
+        else if (count > 0)
+            d.Faces.push_back({faceMode, materialNumber, first, count});
+        base += static_cast<std::int32_t>(m->mNumVertices);
+    }
+    return d;
+}
+
+void TImporter::ConvertMeshes(TSceneWriter& w)
+{
+    for (const aiNode* node : FMeshNodes) {
+        const std::vector<TMat>& worlds = FWorlds.at(node);
+        // What the transform cannot hold (scale, shear) goes into the
+        // vertices: world = rotation and position after the bake.
+        const TPose start = PoseOf(worlds[0]);
+        TMat rotationInverse = RotationMatrix(start.Rotation);
+        rotationInverse.Transpose();
+        TMat bake = rotationInverse * worlds[0];
+        bake.a4 = bake.b4 = bake.c4 = 0;
+
+        const std::vector<TPose> poses = PosesOf(*node, TMat());
+        if (worlds.size() > 1) {
+            const TMat scale0 = bake;
+            for (std::size_t k = 1; k < worlds.size(); ++k) {
+                TMat r = RotationMatrix(poses[k].Rotation);
+                r.Transpose();
+                const TMat b = r * worlds[k];
+                bool same = true;
+                for (int i = 0; i < 3 && same; ++i)
+                    for (int j = 0; j < 3 && same; ++j)
+                        same = std::abs(b[i][j] - scale0[i][j]) <= 1e-4 * (1 + std::abs(scale0[i][j]));
+                if (!same) {
+                    Warn("node " + Quoted(NodeName(node->mName)) +
+                         " changes size in its animation: the scene file keeps its size at the start");
+                    break;
+                }
+            }
+        }
+
+        TMeshDesc mesh = MeshOf(*node, bake);
+        const std::int32_t id = FNextId++;
+        mesh.Header = {id, 0, 0, NodeName(node->mName)};
+        mesh.Position = {float(start.Position.x), float(start.Position.y), float(start.Position.z)};
+        mesh.Rotation = FileRotation(start.Rotation);
+        // The scene's extent at the start, for a camera of our own and for
+        // lights from far away.
+        const TMat place = Translation(start.Position) * RotationMatrix(start.Rotation);
+        const std::int32_t stride = MeshStride(mesh.Flags);
+        for (std::size_t v = 0; v + 2 < mesh.Vertices.size(); v += std::size_t(stride)) {
+            const TVec p = Point(place, {mesh.Vertices[v], mesh.Vertices[v + 1], mesh.Vertices[v + 2]});
+            FBoxMin = TVec(std::min(FBoxMin.x, p.x), std::min(FBoxMin.y, p.y), std::min(FBoxMin.z, p.z));
+            FBoxMax = TVec(std::max(FBoxMax.x, p.x), std::max(FBoxMax.y, p.y), std::max(FBoxMax.z, p.z));
+        }
+        w.Mesh(mesh);
+        WriteTransform(w, id, poses);
+    }
+}
+
+// -- Camera and light ------------------------------------------------------------
+
+const aiNode* FindNode(const aiScene& scene, const aiString& name)
+{
+    return scene.mRootNode->FindNode(name);
+}
+
+void TImporter::ConvertCamera(TSceneWriter& w)
+{
+    const aiCamera* camera = nullptr;
+    for (unsigned i = 0; i < FScene->mNumCameras; ++i) {
+        const aiCamera* c = FScene->mCameras[i];
+        const bool chosen = FOptions.Camera.empty() ? camera == nullptr : NodeName(c->mName) == FOptions.Camera;
+        if (chosen && !camera && FindNode(*FScene, c->mName))
+            camera = c;
+    }
+    if (!FOptions.Camera.empty() && !camera)
+        Fail("no camera named " + Quoted(FOptions.Camera));
+    for (unsigned i = 0; i < FScene->mNumCameras; ++i)
+        if (FScene->mCameras[i] != camera)
+            Warn("camera " + Quoted(NodeName(FScene->mCameras[i]->mName)) +
+                 " is not carried: a scene has one camera");
+
+    TCameraDesc desc;
+    desc.Header = {CameraId, 0, 0, "Camera"};
+    std::vector<TPose> poses;
+    if (camera) {
+        desc.Header.Name = NodeName(camera->mName);
+        const double aspect = camera->mAspect > 0 ? camera->mAspect : 4.0 / 3.0;
+        double vertical = 0;
+        if (IsGltf()) {
+            // The glTF reader reports the vertical angle times the aspect.
+            vertical = camera->mHorizontalFOV / aspect;
+        } else {
+            // The others report the whole horizontal angle.
+            vertical = 2 * std::atan(std::tan(camera->mHorizontalFOV / 2) / aspect);
+        }
+        const double degrees = std::clamp(vertical * 180 / Pi, 1.0, 170.0);
+        desc.Lens = static_cast<float>(degrees * 4.5 / 3.5);
+        if (camera->mOrthographicWidth > 0)
+            Warn("camera " + Quoted(desc.Header.Name) + " is orthographic: it is shown in perspective");
+        const double unit = FUnitScale;
+        desc.Near = static_cast<float>(camera->mClipPlaneNear > 0 ? camera->mClipPlaneNear * unit : 0.1);
+        desc.Far = static_cast<float>(camera->mClipPlaneFar > camera->mClipPlaneNear ? camera->mClipPlaneFar * unit
+                                                                                      : desc.Near * 10000);
+        // The glTF reader copies the node's translation into the camera's
+        // own position, which glTF cameras do not have.
+        const TVec position = IsGltf() ? TVec() : ToDouble(camera->mPosition);
+        const TMat local = Translation(position) * LookRotation(ToDouble(camera->mLookAt), ToDouble(camera->mUp));
+        poses = PosesOf(*FindNode(*FScene, camera->mName), local);
+    } else {
+        // A camera of our own that sees the whole scene at the start, from
+        // in front and a little above.
+        const TVec centre = (FBoxMin + FBoxMax) * 0.5;
+        const double radius = std::max(Length(FBoxMax - FBoxMin) / 2, 1e-3);
+        constexpr double Fov = 45;
+        const double distance = radius / std::sin(Fov / 2 * Pi / 180) * 1.05;
+        const TVec ahead = Normalised(TVec(0, -0.4, -1), {0, 0, -1});
+        const TVec eye = centre - ahead * distance;
+        desc.Lens = static_cast<float>(Fov * 4.5 / 3.5);
+        desc.Near = static_cast<float>(std::max((distance - radius) / 2, distance / 1000));
+        desc.Far = static_cast<float>((distance + radius) * 2);
+        poses.push_back(PoseOf(Translation(eye) * LookRotation(ahead, {0, 1, 0})));
+    }
+    w.Camera(desc);
+    WriteTransform(w, CameraId, poses);
+}
+
+void TImporter::ConvertLight(TSceneWriter& w)
+{
+    const aiLight* light = nullptr;
+    for (unsigned i = 0; i < FScene->mNumLights; ++i) {
+        const aiLight* l = FScene->mLights[i];
+        const bool paintable = l->mType == aiLightSource_POINT || l->mType == aiLightSource_SPOT ||
+                               l->mType == aiLightSource_DIRECTIONAL;
+        if (!light && paintable && FindNode(*FScene, l->mName)) {
+            light = l;
+            continue;
+        }
+        Warn("light " + Quoted(NodeName(l->mName)) + " is not carried: " +
+             (paintable ? "the player paints one light" : "only point, spot and directional lights are"));
+    }
+    if (!light)
+        return;
+
+    TLightDesc desc;
+    const std::string name = NodeName(light->mName);
+    desc.Header = {FNextId++, 0, 0, name};
+    const std::int32_t carrierId = FNextId++;
+    desc.Header.ParentId = carrierId;
+    // Photometric strengths (candela, watts) mean nothing to an
+    // unattenuated light: colours brighter than twice white shine white.
+    TVec colour(light->mColorDiffuse.r, light->mColorDiffuse.g, light->mColorDiffuse.b);
+    const double brightest = std::max({colour.x, colour.y, colour.z});
+    if (brightest > 2)
+        colour = colour / brightest;
+    desc.Color = {float(colour.x), float(colour.y), float(colour.z)};
+    desc.Multiplier = 1;
+    if (light->mType == aiLightSource_SPOT) {
+        desc.Spot = true;
+        // glTF gives the half angle, the others the whole cone.
+        const bool half = IsGltf();
+        desc.Cone = static_cast<float>(light->mAngleOuterCone * (half ? 2 : 1) * 180 / Pi);
+    }
+
+    const TVec up = Length(ToDouble(light->mUp)) > 1e-9 ? ToDouble(light->mUp) : TVec(0, 1, 0);
+    const TVec direction = Length(ToDouble(light->mDirection)) > 1e-9 ? ToDouble(light->mDirection) : TVec(0, 0, -1);
+    const TMat local = Translation(ToDouble(light->mPosition)) * LookRotation(direction, up);
+    std::vector<TPose> poses = PosesOf(*FindNode(*FScene, light->mName), local);
+    if (light->mType == aiLightSource_DIRECTIONAL) {
+        // A point light far back along the direction stands in for the sun.
+        const TVec centre = (FBoxMin + FBoxMax) * 0.5;
+        const double far = std::max(Length(FBoxMax - FBoxMin), 1.0) * 100;
+        for (TPose& pose : poses) {
+            const TVec ahead = Transform3(RotationMatrix(pose.Rotation), {0, 0, -1});
+            pose.Position = centre - ahead * far;
+        }
+    }
+
+    TMeshDesc carrier;
+    carrier.Header = {carrierId, 0, 0, name};
+    carrier.Flags = TMeshFlag::Position3 | TMeshFlag::Normal;
+    carrier.Position = {float(poses[0].Position.x), float(poses[0].Position.y), float(poses[0].Position.z)};
+    w.Mesh(carrier, [&] { w.Light(desc); });
+    WriteTransform(w, carrierId, poses);
+}
+
+void CollectMeshNodes(const aiNode& node, std::vector<const aiNode*>& out)
+{
+    if (node.mNumMeshes > 0)
+        out.push_back(&node);
+    for (unsigned i = 0; i < node.mNumChildren; ++i)
+        CollectMeshNodes(*node.mChildren[i], out);
+}
+
+std::vector<std::string> TImporter::Run()
+{
+    if (FOptions.Step < 1 || FOptions.Step > MaxImportStep)
+        throw EImportError("--step: " + std::to_string(FOptions.Step) + " is outside 1 to " +
+                           std::to_string(MaxImportStep));
+    FOutFolder = fs::absolute(FOptions.Out).parent_path();
+    Read();
+    CollectChannels();
+    SampleWorlds();
+    WarnAboutMeshes();
+    ConvertMaterials();
+    CollectMeshNodes(*FScene->mRootNode, FMeshNodes);
+
+    // Materials are numbered among those written, in the source's order.
+    std::vector<bool> used(FMaterials.size(), false);
+    for (const aiNode* node : FMeshNodes)
+        for (unsigned i = 0; i < node->mNumMeshes; ++i)
+            used[FScene->mMeshes[node->mMeshes[i]]->mMaterialIndex] = true;
+    FMaterialNumber.assign(FMaterials.size(), -1);
+    std::int32_t written = 0;
+    for (std::size_t i = 0; i < used.size(); ++i)
+        if (used[i])
+            FMaterialNumber[i] = written++;
+
+    // Meshes first into a stream of their own: the camera and the light
+    // want the scene's extent, and the light's carrier goes before them.
+    TMemoryStream meshes;
+    {
+        TSceneWriter w(meshes);
+        ConvertMeshes(w);
+    }
+    TMemoryStream stream;
+    TSceneWriter w(stream);
+    ConvertCamera(w);
+    for (TTexMapDesc& map : FTexMaps) {
+        map.Header.Id = FNextId++;
+        w.TexMap(map);
+    }
+    for (std::size_t i = 0; i < FMaterials.size(); ++i) {
+        if (!used[i])
+            continue;
+        TMaterialOut& m = FMaterials[i];
+        m.Desc.Header.Id = FNextId++;
+        if (m.Texture < 0) {
+            w.Material(m.Desc);
+            continue;
+        }
+        TMapDesc map;
+        map.MapKind = m.MapKind;
+        map.TextureNumber = m.Texture;
+        w.Material(m.Desc, [&] { w.Map(map); });
+    }
+    ConvertLight(w);
+    stream.WriteBuffer(meshes.Bytes().data(), meshes.Bytes().size());
+    FFiles.Add(fs::absolute(FOptions.Out).string(), stream.Bytes());
+    return FFiles.Commit();
+}
+
+} // namespace
+
+std::vector<std::string> ImportScene(const TImportOptions& options)
+{
+    TImporter importer(options);
+    try {
+        return importer.Run();
+    } catch (const EImportError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw EImportError(options.Source + ": " + e.what());
+    }
+}
+
+} // namespace vendrake
