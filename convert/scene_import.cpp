@@ -1032,7 +1032,11 @@ std::vector<std::string> TImporter::Run()
     ConvertLight(w);
     stream.WriteBuffer(meshes.Bytes().data(), meshes.Bytes().size());
     FFiles.Add(fs::absolute(FOptions.Out).string(), stream.Bytes());
-    return FFiles.Commit();
+    try {
+        return FFiles.Commit();
+    } catch (const std::exception& e) {
+        throw EImportError(e.what()); // names the file written
+    }
 }
 
 } // namespace

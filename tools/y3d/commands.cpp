@@ -51,6 +51,9 @@ const char* const HelpText =
     "                          OBJ, 3DS, PLY, STL and more) into a scene file, its\n"
     "                          textures next to it; animation sampled every S tenths of a\n"
     "                          second (1); NAME's camera instead of the first\n"
+    "  export SCENE OUT.gltf|OUT.glb\n"
+    "                          write a scene file as glTF 2.0 for Blender and glTF viewers:\n"
+    "                          meshes, materials, textures, camera, light and animation\n"
     "  --help                  show this text\n"
     "\n"
     "No command needs an X display: render draws through GLX when there is one and\n"
@@ -152,6 +155,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return PlanesTree(args[2], out);
         if (command == "demo" && args.size() == 2)
             return Demo(args[1], out);
+        if (command == "export")
+            return Export(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (command == "import")
             return Import(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (command == "render")

@@ -1,5 +1,6 @@
 #include "tools/y3d/scene_commands.h"
 
+#include "convert/scene_export.h"
 #include "convert/scene_import.h"
 
 #include <cmath>
@@ -53,6 +54,19 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
     options.Out = files[1];
     options.Warning = [&err](const std::string& message) { err << "y3d: warning: " << message << '\n'; };
     for (const std::string& file : ImportScene(options))
+        out << file << '\n';
+    return 0;
+}
+
+int Export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.size() != 2 || args[0].rfind("--", 0) == 0 || args[1].rfind("--", 0) == 0)
+        throw std::invalid_argument("export takes a scene file and the .gltf or .glb file to write");
+    TExportOptions options;
+    options.Scene = args[0];
+    options.Out = args[1];
+    options.Warning = [&err](const std::string& message) { err << "y3d: warning: " << message << '\n'; };
+    for (const std::string& file : ExportScene(options))
         out << file << '\n';
     return 0;
 }

@@ -10,5 +10,7 @@ namespace vendrake::y3d {
 // Lists the files written on out and a warning line for each thing the scene
 // file cannot hold on err.
 int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The arguments after "export": SCENE.y3d OUT.gltf|OUT.glb.
+int Export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace vendrake::y3d

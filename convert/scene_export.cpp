@@ -1,0 +1,634 @@
+#include "convert/scene_export.h"
+
+#include "anim/anim_prs.h"
+#include "convert/output_files.h"
+#include "convert/texture_images.h"
+#include "render/light.h"
+#include "render/material.h"
+#include "render/mesh.h"
+#include "render/texture.h"
+#include "scene/gl_null.h"
+#include "scene/viewport.h"
+#include "scenefile/loader.h"
+#include "scenefile/scene_writer.h"
+#include "stream/stream.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+namespace vendrake {
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr double Pi = 3.14159265358979323846;
+constexpr int GlFloat = 5126, GlUnsignedInt = 5125;
+constexpr int ArrayBuffer = 34962, ElementArrayBuffer = 34963;
+constexpr std::uint32_t GlbMagic = 0x46546C67, GlbJson = 0x4E4F534A, GlbBin = 0x004E4942;
+
+json Floats(std::initializer_list<double> values)
+{
+    json a = json::array();
+    for (double v : values)
+        a.push_back(v);
+    return a;
+}
+
+// glTF's rotation (x, y, z, w) of a stored one: stored rotations are the
+// conjugate of what they mean.
+json GltfRotation(double w, double x, double y, double z)
+{
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    if (!(n > 0))
+        return Floats({0, 0, 0, 1});
+    return Floats({-x / n, -y / n, -z / n, w / n});
+}
+
+class TExporter {
+public:
+    explicit TExporter(const TExportOptions& options) : FOptions(options) {}
+    std::vector<std::string> Run();
+
+private:
+    [[noreturn]] void Fail(const std::string& reason) const { throw EExportError(FOptions.Scene + ": " + reason); }
+    void Warn(const std::string& message)
+    {
+        if (FWarned.insert(message).second && FOptions.Warning)
+            FOptions.Warning(message);
+    }
+
+    int AddView(const void* data, std::size_t bytes, int target);
+    int AddAccessor(int view, int componentType, std::size_t count, const char* type, json min = {}, json max = {});
+    void ExportTextures();
+    int MaterialIndex(int number, bool vertexColours);
+    json MeshOf(const TgrPrimitive& mesh);
+    int PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path);
+    void Place(json& node, int nodeIndex, std::int32_t ownerId);
+    int Sampler(const std::vector<float>& times, const std::vector<float>& values, const char* type);
+
+    const TExportOptions& FOptions;
+    bool FBinary = false;
+    fs::path FOut;
+    TOutputFiles FFiles;
+    std::set<std::string> FWarned;
+    TgrLoader FLoader;
+
+    json FDoc;
+    std::vector<std::uint8_t> FBin;
+    std::vector<int> FTextures;                  // glTF texture by texture number, -1: none
+    std::vector<bool> FTextureAlpha;             // whether the image has alpha
+    std::map<std::pair<int, bool>, int> FMaterials; // (material number, vertex colours) -> glTF material
+    std::vector<const TgrPrimitive*> FMeshNodes; // in file order
+    std::vector<int> FMeshes;                    // glTF mesh by FMeshNodes position, -1: none
+    std::map<std::int32_t, std::vector<int>> FChannelsOf; // owner -> sampler (translation, rotation)
+    std::set<std::string> FUsedExtensions;
+    int FLights = 0;
+    std::map<std::int32_t, int> FPlacements; // nodes made so far for a mesh, by Id
+};
+
+int TExporter::AddView(const void* data, std::size_t bytes, int target)
+{
+    while (FBin.size() % 4)
+        FBin.push_back(0);
+    const std::size_t offset = FBin.size();
+    FBin.resize(offset + bytes);
+    if (bytes)
+        std::memcpy(FBin.data() + offset, data, bytes);
+    json view = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", bytes}};
+    if (target)
+        view["target"] = target;
+    FDoc["bufferViews"].push_back(view);
+    return int(FDoc["bufferViews"].size()) - 1;
+}
+
+int TExporter::AddAccessor(int view, int componentType, std::size_t count, const char* type, json min, json max)
+{
+    json accessor = {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}};
+    if (!min.is_null())
+        accessor["min"] = min;
+    if (!max.is_null())
+        accessor["max"] = max;
+    FDoc["accessors"].push_back(accessor);
+    return int(FDoc["accessors"].size()) - 1;
+}
+
+std::string SafeName(std::string name)
+{
+    for (char& c : name)
+        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32)
+            c = '_';
+    return name.empty() ? "texture" : name;
+}
+
+void TExporter::ExportTextures()
+{
+    const fs::path sceneFolder = fs::absolute(FOptions.Scene).parent_path();
+    std::set<std::string> names;
+    for (const TgrTreePtr& node : FLoader.TexMaps->Children()) {
+        const auto& map = static_cast<const TgrTexmap&>(*node);
+        std::vector<std::uint8_t> bytes;
+        std::string name = SafeName(fs::path(map.Name).filename().string());
+        bool alpha = false;
+        const fs::path file = sceneFolder / map.Name;
+        std::error_code error;
+        if (!map.Linear && fs::is_regular_file(file, error)) {
+            bytes = ReadWholeFile(file.string());
+            if (!IsPngOrJpeg(bytes)) {
+                bytes = ConvertToPng(bytes, file.string());
+                name = fs::path(name).stem().string() + ".png";
+            }
+            alpha = map.Format == 0x1908; // GL_RGBA, when it was decoded
+        } else if (!map.Pixels.empty() && map.Width > 0 && map.Height > 0 &&
+                   (map.Format == 0x1907 || map.Format == 0x1908)) {
+            // Inline pixels, which the map keeps bottom row first.
+            const int channels = map.Format == 0x1908 ? 4 : 3;
+            const std::size_t row = std::size_t(map.Width) * channels;
+            if (map.Pixels.size() < row * std::size_t(map.Height))
+                Fail("texture map " + map.Name + " holds fewer pixels than its size");
+            std::vector<std::uint8_t> top(row * std::size_t(map.Height));
+            for (int y = 0; y < map.Height; ++y)
+                std::memcpy(&top[std::size_t(y) * row], &map.Pixels[std::size_t(map.Height - 1 - y) * row], row);
+            bytes = EncodePng(top.data(), map.Width, map.Height, channels);
+            name = fs::path(name).stem().string() + ".png";
+            alpha = channels == 4;
+        } else {
+            Warn("texture " + map.Name + " not found next to the scene; materials using it are exported without it");
+            FTextures.push_back(-1);
+            FTextureAlpha.push_back(false);
+            continue;
+        }
+        // Transparency the file's own image carries is read from the image.
+        if (!alpha && bytes.size() > 25 && bytes[0] == 0x89)
+            alpha = bytes[25] == 4 || bytes[25] == 6; // PNG colour types with alpha
+
+        json image = {{"name", map.Name}, {"mimeType", bytes[0] == 0x89 ? "image/png" : "image/jpeg"}};
+        if (FBinary) {
+            image["bufferView"] = AddView(bytes.data(), bytes.size(), 0);
+        } else {
+            const std::string stem = fs::path(name).stem().string(), extension = fs::path(name).extension().string();
+            for (int n = 2; !names.insert(name).second; ++n)
+                name = stem + "_" + std::to_string(n) + extension;
+            FFiles.Add((FOut.parent_path() / name).string(), std::move(bytes));
+            image["uri"] = name;
+        }
+        FDoc["images"].push_back(image);
+        // Nearest texels for file images and smooth ones for inline images,
+        // as the player draws them; both clamped.
+        const int filter = map.Linear ? 9729 : 9728;
+        FDoc["samplers"].push_back(
+            {{"magFilter", filter}, {"minFilter", map.Linear ? 9987 : 9728}, {"wrapS", 33071}, {"wrapT", 33071}});
+        const int index = int(FDoc["images"].size()) - 1;
+        FDoc["textures"].push_back({{"source", index}, {"sampler", int(FDoc["samplers"].size()) - 1}});
+        FTextures.push_back(int(FDoc["textures"].size()) - 1);
+        FTextureAlpha.push_back(alpha);
+    }
+}
+
+// The glTF material for a face record's material. With vertex colours the
+// player takes the colours for ambient and diffuse; glTF multiplies them by
+// the base colour, which is white then.
+int TExporter::MaterialIndex(int number, bool vertexColours)
+{
+    if (number < 0 || number >= FLoader.Materials->Count())
+        return -1;
+    const auto key = std::pair(number, vertexColours);
+    if (const auto found = FMaterials.find(key); found != FMaterials.end())
+        return found->second;
+
+    const auto& m = static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(number));
+    int texture = -1, kind = 1;
+    for (const TgrTreePtr& child : m.Children())
+        if (child->Is<TgrMap>()) {
+            const auto& map = static_cast<const TgrMap&>(*child);
+            kind = map.MapKind;
+            if (map.TextureNumber >= 0 && std::size_t(map.TextureNumber) < FTextures.size())
+                texture = FTextures[std::size_t(map.TextureNumber)];
+            else
+                Warn("material " + m.Name + " names texture " + std::to_string(map.TextureNumber) +
+                     ", which the scene does not have");
+        }
+    const TVector4 base = vertexColours ? TVector4{1, 1, 1, m.Diffuse.w} : m.Diffuse;
+    const double gloss = std::sqrt(std::clamp(double(m.Shininess), 0.0, 128.0) / 128.0);
+    const auto clamp01 = [](float v) { return std::clamp(double(v), 0.0, 1.0); };
+    json material = {{"name", m.Name},
+                     {"pbrMetallicRoughness",
+                      {{"baseColorFactor", Floats({base.x, base.y, base.z, base.w})},
+                       {"metallicFactor", 0.0},
+                       {"roughnessFactor", 1 - gloss}}},
+                     {"emissiveFactor", Floats({clamp01(m.Emission.x), clamp01(m.Emission.y), clamp01(m.Emission.z)})},
+                     {"doubleSided", m.Face == 0x0408}};
+    json specGloss = {{"diffuseFactor", Floats({base.x, base.y, base.z, base.w})},
+                      {"specularFactor", Floats({clamp01(m.Specular.x), clamp01(m.Specular.y), clamp01(m.Specular.z)})},
+                      {"glossinessFactor", gloss}};
+    bool blend = base.w < 1;
+    if (texture >= 0) {
+        material["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", texture}};
+        specGloss["diffuseTexture"] = {{"index", texture}};
+        const std::size_t number = std::size_t(FDoc["textures"][std::size_t(texture)]["source"].get<int>());
+        const bool alpha = number < FTextureAlpha.size() && FTextureAlpha[number];
+        if (kind == 1) {
+            blend |= alpha;
+            // The player's texture modulates the whole lit colour, emission
+            // included.
+            if (m.Emission.x > 0 || m.Emission.y > 0 || m.Emission.z > 0)
+                material["emissiveTexture"] = {{"index", texture}};
+        } else {
+            // Any other kind replaces the colour with the image, unlit.
+            material["extensions"]["KHR_materials_unlit"] = json::object();
+            material["pbrMetallicRoughness"]["baseColorFactor"] = Floats({1, 1, 1, 1});
+            FUsedExtensions.insert("KHR_materials_unlit");
+        }
+    }
+    material["extensions"]["KHR_materials_pbrSpecularGlossiness"] = specGloss;
+    FUsedExtensions.insert("KHR_materials_pbrSpecularGlossiness");
+    if (blend)
+        material["alphaMode"] = "BLEND";
+    if (m.PolygonMode == 0x1B01)
+        Warn("material " + m.Name + " is drawn as lines: its triangles are exported as their edges");
+    FDoc["materials"].push_back(material);
+    return FMaterials[key] = int(FDoc["materials"].size()) - 1;
+}
+
+json TExporter::MeshOf(const TgrPrimitive& mesh)
+{
+    const std::uint32_t flags = mesh.Flags();
+    const int stride = mesh.Stride();
+    const std::size_t count = std::size_t(std::max(mesh.VertexCount(), 0));
+    const std::span<const float> v = mesh.Vertices();
+    const int positionSize = (flags & TMeshFlag::Position3) ? 3 : (flags & TMeshFlag::Position4) ? 4 : 2;
+    std::vector<float> positions(count * 3), normals, colours, uvs;
+    const int colourSize = (flags & TMeshFlag::ColorRGBA) ? 4 : (flags & TMeshFlag::ColorRGB) ? 3 : 0;
+    const bool hasUv = flags & (TMeshFlag::TexCoord2(0) | TMeshFlag::TexCoord3(0));
+    std::array<double, 3> lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
+    for (std::size_t i = 0; i < count; ++i) {
+        const float* r = v.data() + i * std::size_t(stride);
+        for (int c = 0; c < 3; ++c) {
+            const float f = c < positionSize ? r[mesh.PositionOffset() + c] : 0.0f;
+            positions[i * 3 + std::size_t(c)] = f;
+            lo[std::size_t(c)] = std::min(lo[std::size_t(c)], double(f));
+            hi[std::size_t(c)] = std::max(hi[std::size_t(c)], double(f));
+        }
+        if (flags & TMeshFlag::Normal)
+            normals.insert(normals.end(), r + mesh.NormalOffset(), r + mesh.NormalOffset() + 3);
+        if (colourSize)
+            for (int c = 0; c < colourSize; ++c)
+                colours.push_back(std::clamp(r[mesh.ColorOffset() + c], 0.0f, 1.0f));
+        if (hasUv) {
+            const float* t = r + mesh.TexCoordOffsets()[0];
+            uvs.insert(uvs.end(), {t[0], 1 - t[1]}); // glTF's v runs down the image
+        }
+    }
+    json attributes;
+    attributes["POSITION"] = AddAccessor(AddView(positions.data(), positions.size() * 4, ArrayBuffer), GlFloat, count,
+                                         "VEC3", Floats({lo[0], lo[1], lo[2]}), Floats({hi[0], hi[1], hi[2]}));
+    if (!normals.empty()) {
+        for (std::size_t i = 0; i < normals.size(); i += 3) {
+            const double l = std::sqrt(double(normals[i]) * normals[i] + double(normals[i + 1]) * normals[i + 1] +
+                                       double(normals[i + 2]) * normals[i + 2]);
+            for (int c = 0; c < 3; ++c)
+                normals[i + std::size_t(c)] = l > 0 ? float(normals[i + std::size_t(c)] / l) : (c == 2 ? 1.0f : 0.0f);
+        }
+        attributes["NORMAL"] = AddAccessor(AddView(normals.data(), normals.size() * 4, ArrayBuffer), GlFloat, count, "VEC3");
+    }
+    if (colourSize)
+        attributes["COLOR_0"] = AddAccessor(AddView(colours.data(), colours.size() * 4, ArrayBuffer), GlFloat, count,
+                                            colourSize == 4 ? "VEC4" : "VEC3");
+    if (hasUv)
+        attributes["TEXCOORD_0"] = AddAccessor(AddView(uvs.data(), uvs.size() * 4, ArrayBuffer), GlFloat, count, "VEC2");
+    for (int set = 1; set < 8; ++set)
+        if (flags & (TMeshFlag::TexCoord2(set) | TMeshFlag::TexCoord3(set)))
+            Warn("mesh " + mesh.Name + ": texture-coordinate sets after the first are not exported");
+
+    const std::span<const std::int32_t> indices = mesh.Indices();
+    const auto valid = [&](std::int32_t i) { return i >= 0 && std::size_t(i) < count; };
+    json primitives = json::array();
+    const auto addPrimitive = [&](int mode, std::vector<std::uint32_t> list, int material) {
+        if (list.empty())
+            return;
+        json p = {{"attributes", attributes}, {"mode", mode}};
+        p["indices"] = AddAccessor(AddView(list.data(), list.size() * 4, ElementArrayBuffer), GlUnsignedInt,
+                                   list.size(), "SCALAR");
+        if (material >= 0)
+            p["material"] = material;
+        primitives.push_back(p);
+    };
+    const std::span<const TgrMeshFace> faces = mesh.Faces();
+    if (faces.empty()) {
+        // No face records: triangles over the indices, or over the records.
+        std::vector<std::uint32_t> list;
+        if (!indices.empty()) {
+            for (std::int32_t i : indices)
+                if (valid(i))
+                    list.push_back(std::uint32_t(i));
+        } else {
+            for (std::size_t i = 0; i < count; ++i)
+                list.push_back(std::uint32_t(i));
+        }
+        list.resize(list.size() / 3 * 3);
+        addPrimitive(4, std::move(list), -1);
+    }
+    for (const TgrMeshFace& face : faces) {
+        if (face.FirstIndex < 0 || face.Count < 0 || std::size_t(face.FirstIndex) + std::size_t(face.Count) > indices.size()) {
+            Warn("mesh " + mesh.Name + ": a face record reaches past its indices and is left out");
+            continue;
+        }
+        std::vector<std::uint32_t> list;
+        for (std::int32_t k = 0; k < face.Count; ++k) {
+            const std::int32_t i = indices[std::size_t(face.FirstIndex + k)];
+            list.push_back(valid(i) ? std::uint32_t(i) : 0);
+        }
+        int mode = face.Mode;
+        if (mode == 7) { // quads
+            std::vector<std::uint32_t> triangles;
+            for (std::size_t q = 0; q + 3 < list.size(); q += 4)
+                triangles.insert(triangles.end(), {list[q], list[q + 1], list[q + 2], list[q], list[q + 2], list[q + 3]});
+            list = std::move(triangles);
+            mode = 4;
+        } else if (mode < 0 || mode > 6) {
+            Warn("mesh " + mesh.Name + ": faces of GL mode " + std::to_string(mode) + " are left out");
+            continue;
+        }
+        int materialNumber = face.MaterialIndex;
+        const int material = MaterialIndex(materialNumber, colourSize > 0);
+        const bool lines = materialNumber >= 0 && materialNumber < FLoader.Materials->Count() &&
+                           static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(materialNumber)).PolygonMode ==
+                               0x1B01;
+        if (lines && mode == 4) {
+            // A wireframe material: the triangles' edges, each once.
+            std::set<std::pair<std::uint32_t, std::uint32_t>> edges;
+            std::vector<std::uint32_t> segments;
+            for (std::size_t t = 0; t + 2 < list.size(); t += 3)
+                for (int e = 0; e < 3; ++e) {
+                    std::uint32_t a = list[t + std::size_t(e)], b = list[t + std::size_t((e + 1) % 3)];
+                    if (edges.insert(std::minmax(a, b)).second)
+                        segments.insert(segments.end(), {a, b});
+                }
+            list = std::move(segments);
+            mode = 1;
+        }
+        addPrimitive(mode, std::move(list), material);
+    }
+    if (primitives.empty())
+        return nullptr;
+    return {{"name", mesh.Name}, {"primitives", primitives}};
+}
+
+int TExporter::Sampler(const std::vector<float>& times, const std::vector<float>& values, const char* type)
+{
+    json& animation = FDoc["animations"][0];
+    const float last = times.empty() ? 0 : times.back();
+    const int input = AddAccessor(AddView(times.data(), times.size() * 4, 0), GlFloat, times.size(), "SCALAR",
+                                  Floats({times.empty() ? 0.0 : times.front()}), Floats({last}));
+    const int output =
+        AddAccessor(AddView(values.data(), values.size() * 4, 0), GlFloat, times.size(), type);
+    animation["samplers"].push_back({{"input", input}, {"output", output}, {"interpolation", "LINEAR"}});
+    return int(animation["samplers"].size()) - 1;
+}
+
+// Gives a node the placement the transform owned by ownerId gives: its
+// translation and rotation, or animation channels.
+void TExporter::Place(json& node, int nodeIndex, std::int32_t ownerId)
+{
+    for (const TgrTreePtr& child : FLoader.AnimTransforms->Children()) {
+        const auto& anim = static_cast<const TgrAnimPRS&>(*child);
+        if (anim.OwnerId != ownerId || !anim.PositionTrack)
+            continue;
+        auto known = FChannelsOf.find(ownerId);
+        if (known == FChannelsOf.end()) {
+            std::vector<int> samplers;
+            const TAnim& p = *anim.PositionTrack;
+            std::vector<float> times, values;
+            for (int k = 0; k < p.Keys.Count(); ++k) {
+                const TAnimKey* key = p.Keys.Get(k);
+                times.push_back(key->Time / 10); // the scene clock runs at 10 units a second
+                for (int c = 0; c < 3; ++c)
+                    values.push_back(float(key->Values[c].Value));
+            }
+            samplers.push_back(Sampler(times, values, "VEC3"));
+            if (anim.RotationTrack) {
+                const TAnim& r = *anim.RotationTrack;
+                times.clear();
+                values.clear();
+                for (int k = 0; k < r.Keys.Count(); ++k) {
+                    const TAnimKey* key = r.Keys.Get(k);
+                    times.push_back(key->Time / 10);
+                    const json q = GltfRotation(key->Values[3].Value, key->Values[0].Value, key->Values[1].Value,
+                                                key->Values[2].Value);
+                    for (int c = 0; c < 4; ++c)
+                        values.push_back(q[std::size_t(c)].get<float>());
+                }
+                samplers.push_back(Sampler(times, values, "VEC4"));
+            }
+            known = FChannelsOf.emplace(ownerId, samplers).first;
+        }
+        json& channels = FDoc["animations"][0]["channels"];
+        channels.push_back({{"sampler", known->second[0]}, {"target", {{"node", nodeIndex}, {"path", "translation"}}}});
+        if (known->second.size() > 1)
+            channels.push_back({{"sampler", known->second[1]}, {"target", {{"node", nodeIndex}, {"path", "rotation"}}}});
+        return;
+    }
+    for (const TgrTreePtr& child : FLoader.Transforms->Children()) {
+        const auto& prs = static_cast<const TgrPRS&>(*child);
+        if (prs.OwnerId != ownerId)
+            continue;
+        node["translation"] = Floats({prs.Position.x, prs.Position.y, prs.Position.z});
+        node["rotation"] = GltfRotation(prs.Rotation.w, prs.Rotation.x, prs.Rotation.y, prs.Rotation.z);
+        return;
+    }
+}
+
+// A node for the mesh at its own place, with a child node for every mesh
+// the player paints under it. `path` holds the meshes above, so a loop in
+// the parents ends.
+int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
+{
+    const TgrPrimitive& mesh = *FMeshNodes[meshIndex];
+    const int index = int(FDoc["nodes"].size());
+    // Animation reaches nodes by name in most readers: a mesh's places under
+    // other meshes are told apart as copies are in Blender.
+    const int copy = FPlacements[mesh.Id]++;
+    char suffix[16] = "";
+    if (copy > 0)
+        std::snprintf(suffix, sizeof suffix, ".%03d", copy);
+    const std::string name = mesh.Name + suffix;
+    FDoc["nodes"].push_back({{"name", name}});
+    json node = {{"name", name}};
+    if (FMeshes[meshIndex] >= 0)
+        node["mesh"] = FMeshes[meshIndex];
+    if (const TgrTreePtr& child = mesh.GetChild(0); child && child->Is<TgrLight>()) {
+        const auto& light = static_cast<const TgrLight&>(*child);
+        const double strength = std::max({double(light.Diffuse.x), double(light.Diffuse.y), double(light.Diffuse.z)});
+        json l = {{"name", light.Name},
+                  {"color", strength > 0 ? Floats({light.Diffuse.x / strength, light.Diffuse.y / strength,
+                                                   light.Diffuse.z / strength})
+                                         : Floats({1, 1, 1})},
+                  {"intensity", strength}};
+        if (light.Position.w == 0) {
+            l["type"] = "directional";
+        } else if (light.IsSpot) {
+            l["type"] = "spot";
+            const double outer = std::clamp(double(light.SpotCutoff), 0.1, 90.0) * Pi / 180;
+            l["spot"] = {{"innerConeAngle", 0.0}, {"outerConeAngle", outer}};
+        } else {
+            l["type"] = "point";
+        }
+        FDoc["extensions"]["KHR_lights_punctual"]["lights"].push_back(l);
+        node["extensions"]["KHR_lights_punctual"] = {{"light", FLights++}};
+        FUsedExtensions.insert("KHR_lights_punctual");
+    }
+    Place(node, index, mesh.Id);
+    path.push_back(mesh.Id);
+    json children = json::array();
+    if (path.size() <= std::size_t(TgrLoader::MaxMeshDepth))
+        for (std::size_t i = 0; i < FMeshNodes.size(); ++i) {
+            const TgrPrimitive& other = *FMeshNodes[i];
+            if (other.ParentId != mesh.Id || other.ParentId == 0 ||
+                std::find(path.begin(), path.end(), other.Id) != path.end())
+                continue;
+            children.push_back(PlaceNode(i, path));
+        }
+    path.pop_back();
+    if (!children.empty())
+        node["children"] = children;
+    FDoc["nodes"][std::size_t(index)] = node;
+    return index;
+}
+
+std::vector<std::string> TExporter::Run()
+{
+    FOut = fs::absolute(FOptions.Out);
+    std::string extension = FOut.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".gltf" && extension != ".glb")
+        throw EExportError(FOptions.Out + ": give a .gltf or a .glb file to write");
+    FBinary = extension == ".glb";
+
+    const TNullGL noGL;
+    FLoader.RegisterNodeClasses();
+    try {
+        TFileStream stream(FOptions.Scene, TFileMode::OpenRead);
+        FLoader.LoadFromStream(stream);
+        FLoader.SortNodes();
+    } catch (const std::exception& e) {
+        const std::string what = e.what();
+        // Stream errors name the file already.
+        throw EExportError(what.rfind(FOptions.Scene, 0) == 0 ? what : FOptions.Scene + ": " + what);
+    }
+
+    FDoc["asset"] = {{"version", "2.0"}, {"generator", "Vendrake y3d export"}};
+    FDoc["nodes"] = json::array();
+    FDoc["bufferViews"] = json::array();
+    FDoc["accessors"] = json::array();
+    FDoc["animations"] = json::array({{{"name", "Scene"}, {"samplers", json::array()}, {"channels", json::array()}}});
+    ExportTextures();
+
+    const TgrViewPort* camera = nullptr;
+    for (const TgrTreePtr& node : FLoader.Others->Children()) {
+        if (node->Is<TgrPrimitive>())
+            FMeshNodes.push_back(static_cast<const TgrPrimitive*>(node.get()));
+        else if (node->Is<TgrViewPort>()) {
+            if (camera)
+                Warn("camera " + camera->Name + " is left out: the player looks through the last one");
+            camera = static_cast<const TgrViewPort*>(node.get());
+        }
+    }
+    for (const TgrTreePtr& light : FLoader.Lights->Children())
+        Warn("light " + light->Name + " is left out: the player paints only lights its meshes carry");
+
+    json sceneNodes = json::array();
+    if (camera) {
+        FDoc["cameras"].push_back({{"name", camera->Name},
+                                   {"type", "perspective"},
+                                   {"perspective",
+                                    {{"yfov", camera->FieldOfView * Pi / 180},
+                                     {"aspectRatio", 4.0 / 3.0},
+                                     {"znear", camera->Near > 0 ? camera->Near : 0.1f},
+                                     {"zfar", camera->Far > camera->Near ? camera->Far : camera->Near * 1000}}}});
+        const int index = int(FDoc["nodes"].size());
+        FDoc["nodes"].push_back({{"name", camera->Name}, {"camera", 0}});
+        Place(FDoc["nodes"][std::size_t(index)], index, camera->Id);
+        sceneNodes.push_back(index);
+    }
+    for (const TgrPrimitive* mesh : FMeshNodes) {
+        json m = MeshOf(*mesh);
+        if (m.is_null()) {
+            FMeshes.push_back(-1);
+        } else {
+            FDoc["meshes"].push_back(m);
+            FMeshes.push_back(int(FDoc["meshes"].size()) - 1);
+        }
+    }
+    std::vector<std::int32_t> path;
+    for (std::size_t i = 0; i < FMeshNodes.size(); ++i)
+        sceneNodes.push_back(PlaceNode(i, path));
+    FDoc["scenes"] = json::array({{{"name", "Scene"}, {"nodes", sceneNodes}}});
+    FDoc["scene"] = 0;
+    if (FDoc["animations"][0]["channels"].empty())
+        FDoc.erase("animations");
+    if (!FUsedExtensions.empty())
+        FDoc["extensionsUsed"] = FUsedExtensions;
+
+    while (FBin.size() % 4)
+        FBin.push_back(0);
+    json buffer = {{"byteLength", FBin.size()}};
+    if (!FBinary) {
+        const std::string binName = FOut.stem().string() + ".bin";
+        buffer["uri"] = binName;
+        FFiles.Add((FOut.parent_path() / binName).string(), std::move(FBin));
+    }
+    FDoc["buffers"] = json::array({buffer});
+
+    std::string text = FDoc.dump(FBinary ? -1 : 1);
+    std::vector<std::uint8_t> out;
+    if (FBinary) {
+        while (text.size() % 4)
+            text += ' ';
+        const auto word = [&out](std::uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                out.push_back(std::uint8_t(v >> (8 * i)));
+        };
+        word(GlbMagic);
+        word(2);
+        word(std::uint32_t(12 + 8 + text.size() + 8 + FBin.size()));
+        word(std::uint32_t(text.size()));
+        word(GlbJson);
+        out.insert(out.end(), text.begin(), text.end());
+        word(std::uint32_t(FBin.size()));
+        word(GlbBin);
+        out.insert(out.end(), FBin.begin(), FBin.end());
+    } else {
+        out.assign(text.begin(), text.end());
+    }
+    FFiles.Add(FOut.string(), std::move(out));
+    try {
+        return FFiles.Commit();
+    } catch (const std::exception& e) {
+        throw EExportError(e.what()); // names the file written
+    }
+}
+
+} // namespace
+
+std::vector<std::string> ExportScene(const TExportOptions& options)
+{
+    TExporter exporter(options);
+    try {
+        return exporter.Run();
+    } catch (const EExportError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw EExportError(options.Scene + ": " + e.what());
+    }
+}
+
+} // namespace vendrake

@@ -1,0 +1,38 @@
+#pragma once
+// Scene files as glTF 2.0, for Blender and glTF viewers: meshes with their
+// materials and textures, the camera the player looks through, the painted
+// light, fixed transforms as node transforms and animated ones as animation
+// channels with a key at each of the scene's keys (linear for positions,
+// spherical for rotations, where the player follows a spline through the
+// positions). A mesh the player also paints under its parent mesh appears
+// there too, as a child node.
+//
+// OUT.gltf is JSON with OUT.bin and the images beside it; OUT.glb holds
+// everything in one file. glTF materials are physically based: the lit
+// colour is the base colour, the specular colour and exponent travel in
+// KHR_materials_pbrSpecularGlossiness (with a roughness for viewers without
+// it), unlit textures in KHR_materials_unlit.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vendrake {
+
+class EExportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TExportOptions {
+    std::string Scene;
+    std::string Out; // .gltf or .glb
+    // Called once for each thing glTF does not receive.
+    std::function<void(const std::string& message)> Warning;
+};
+
+// Returns the files written, OUT last. Errors are EExportError
+// "<file>: <reason>"; then nothing is written.
+std::vector<std::string> ExportScene(const TExportOptions& options);
+
+} // namespace vendrake

@@ -1,0 +1,84 @@
+// y3d export: the demo written as glTF and imported back paints like the
+// demo itself, and what glTF readers need is in the file.
+#include "tests/tools/demo_support.h"
+
+#include "platform/bitmap.h"
+#include "render/image_readers.h"
+#include "stream/stream.h"
+#include "tools/y3d/commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace vendrake {
+namespace {
+
+namespace fs = std::filesystem;
+
+TBitmap Frame(const std::string& scene, double seconds, const std::string& out)
+{
+    std::ostringstream o, err;
+    EXPECT_EQ(y3d::Run({"render", scene, "--time", std::to_string(seconds), "--no-planes", "--out", out}, o, err), 0)
+        << err.str();
+    TFileStream stream(out, TFileMode::OpenRead);
+    return ReadImageByContent(stream);
+}
+
+double Psnr(const TBitmap& a, const TBitmap& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < 3 * a.Width(); ++x) {
+            const double d = double(a.ScanLine(y)[x]) - double(b.ScanLine(y)[x]);
+            sum += d * d;
+        }
+    const double mse = sum / (3.0 * a.Width() * a.Height());
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
+}
+
+TEST(SceneExport, TheDemoThroughGlbAndBackPaintsLikeTheDemo)
+{
+    test::TScratchFolder demo, exported, back;
+    const std::string scene = test::WriteDemoScene(demo);
+    std::ostringstream out, err;
+    ASSERT_EQ(y3d::Run({"export", scene, exported / "demo.glb"}, out, err), 0) << err.str();
+    // The lights the player does not paint and the wireframe are named.
+    EXPECT_NE(err.str().find("light Sun is left out"), std::string::npos) << err.str();
+    ASSERT_EQ(y3d::Run({"import", exported / "demo.glb", back / "demo.y3d"}, out, err), 0) << err.str();
+    for (const double t : {20.0, 50.0}) {
+        const double psnr = Psnr(Frame(scene, t, demo / "a.png"), Frame(back / "demo.y3d", t, back / "b.png"));
+        RecordProperty("psnr_at_" + std::to_string(int(t)), std::to_string(psnr));
+        EXPECT_GE(psnr, 30) << "at " << t << " s";
+    }
+}
+
+TEST(SceneExport, GltfNamesItsBufferAndImagesBesideIt)
+{
+    test::TScratchFolder demo, exported;
+    const std::string scene = test::WriteDemoScene(demo);
+    std::ostringstream out, err;
+    ASSERT_EQ(y3d::Run({"export", scene, exported / "demo.gltf"}, out, err), 0) << err.str();
+    std::ifstream in(exported / "demo.gltf");
+    const nlohmann::json doc = nlohmann::json::parse(in);
+    EXPECT_EQ(doc["asset"]["version"], "2.0");
+    const std::string bin = doc["buffers"][0]["uri"];
+    EXPECT_EQ(fs::file_size(exported.Path() / bin), doc["buffers"][0]["byteLength"].get<std::size_t>());
+    for (const auto& image : doc["images"])
+        EXPECT_TRUE(fs::exists(exported.Path() / image["uri"].get<std::string>())) << image.dump();
+    // The camera comes first, as readers take the first one; the beacon
+    // carries the painted light.
+    EXPECT_EQ(doc["nodes"][doc["scenes"][0]["nodes"][0].get<int>()]["camera"], 0);
+    EXPECT_EQ(doc["extensions"]["KHR_lights_punctual"]["lights"].size(), 1u);
+    EXPECT_EQ(doc["animations"][0]["samplers"][0]["interpolation"], "LINEAR");
+
+    // A scene that is not there leaves nothing behind.
+    test::TScratchFolder empty;
+    EXPECT_EQ(y3d::Run({"export", empty / "none.y3d", empty / "none.glb"}, out, err), 1);
+    EXPECT_TRUE(fs::is_empty(empty.Path()));
+}
+
+} // namespace
+} // namespace vendrake
