@@ -9,10 +9,13 @@
 #include "scene/device.h"
 #include "tests/app/plane_scene.h"
 #include "tests/support/gl_recorder.h"
+#include "tools/demo/image_files.h"
+#include "tools/demo/soundtrack.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 namespace vendrake {
@@ -98,6 +101,34 @@ TEST_F(MainFormScene, LoadSceneLoadsTheWorkingFoldersSceneAndSetsThePlanesUpOnce
     MaxPlayer->Render(0, 1);
     const Lines frame = Recorder.Log();
     EXPECT_EQ(std::count(frame.begin(), frame.end(), RecordedCall("glDisable", GL_DEPTH_TEST)), 7);
+}
+
+TEST_F(MainFormScene, TheMusicStartsOnceTheSceneHasLoaded)
+{
+    // Half a second of a tone as the soundtrack, played into a WAV file.
+    std::vector<float> tone(2 * demo::SampleRate / 2);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.5f * static_cast<float>(std::sin(double(i / 2) * 0.06));
+    demo::WriteFileBytes(MusicFileName, demo::EncodeMp3(tone));
+    const std::filesystem::path heard = Folder.Path() / "heard.wav";
+    ShutdownAudioForTesting(false); // whatever an earlier test started
+    SetAudioOutputForTesting("wav", heard.c_str());
+
+    // A scene that does not load starts no music.
+    demo::WriteFileBytes(SceneFileName, std::vector<std::uint8_t>(30, 0x4B));
+    EXPECT_THROW(form.LoadScene(), std::exception);
+    EXPECT_EQ(MusicStream, 0u);
+
+    // Loaded, the song is playing by the time LoadScene returns, before any
+    // frame could be painted: it is heard to its end.
+    test::WritePlaneScene(SceneFileName);
+    form.LoadScene();
+    EXPECT_NE(MusicStream, 0u);
+    ShutdownAudioForTesting(true);
+    SetAudioOutputForTesting(nullptr, nullptr);
+    EXPECT_EQ(AudioOutputDriver(), "wav");
+    EXPECT_GE(std::filesystem::file_size(heard), 44u + 4u * demo::SampleRate / 2);
+    MusicStream = 0;
 }
 
 } // namespace
