@@ -737,32 +737,34 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
     }
     if (vertexTotal * std::size_t(stride) > std::size_t(INT32_MAX) || indexTotal > std::size_t(INT32_MAX))
         Fail("node " + Quoted(NodeName(node.mName)) + " holds more vertices than a scene file can");
-    d.Vertices.reserve(vertexTotal * std::size_t(stride));
+    d.Vertices.resize(vertexTotal * std::size_t(stride));
     d.Indices.reserve(indexTotal);
 
+    float* out = d.Vertices.data();
     std::int32_t base = 0;
     for (const aiMesh* m : meshes) {
         const TMaterialOut& material = FMaterials[m->mMaterialIndex];
         const TVector4& tint = material.BaseColor;
         const auto* colourSet = m->HasVertexColors(0) ? m->mColors[0] : nullptr;
+        const aiVector3D* uvSet = m->HasTextureCoords(0) ? m->mTextureCoords[0] : nullptr;
         for (unsigned v = 0; v < m->mNumVertices; ++v) {
             const TVec p = Transform3(bake, ToDouble(m->mVertices[v]));
-            d.Vertices.insert(d.Vertices.end(), {float(p.x), float(p.y), float(p.z)});
+            *out++ = float(p.x), *out++ = float(p.y), *out++ = float(p.z);
             TVec n(0, 0, 1);
             if (m->mNormals)
                 n = Normalised(normalMatrix * ToDouble(m->mNormals[v]), {0, 0, 1});
-            d.Vertices.insert(d.Vertices.end(), {float(n.x), float(n.y), float(n.z)});
+            *out++ = float(n.x), *out++ = float(n.y), *out++ = float(n.z);
             if (colours) {
                 // The vertex colour stands in for the material's colour, which
                 // it multiplies in the source.
                 const aiColor4D c = colourSet ? colourSet[v] : aiColor4D(1, 1, 1, 1);
-                d.Vertices.insert(d.Vertices.end(), {c.r * tint.x, c.g * tint.y, c.b * tint.z});
+                *out++ = c.r * tint.x, *out++ = c.g * tint.y, *out++ = c.b * tint.z;
                 if (alpha)
-                    d.Vertices.push_back(c.a * tint.w);
+                    *out++ = c.a * tint.w;
             }
             if (uvs) {
-                const aiVector3D uv = m->HasTextureCoords(0) ? m->mTextureCoords[0][v] : aiVector3D();
-                d.Vertices.insert(d.Vertices.end(), {uv.x, uv.y});
+                const aiVector3D uv = uvSet ? uvSet[v] : aiVector3D();
+                *out++ = uv.x, *out++ = uv.y;
             }
         }
         const std::int32_t faceMode = mode(m);
@@ -1003,7 +1005,22 @@ std::vector<std::string> TImporter::Run()
 
     // Meshes first into a stream of their own: the camera and the light
     // want the scene's extent, and the light's carrier goes before them.
-    TMemoryStream meshes;
+    // Its room is reserved for the largest layout up front, so that a
+    // large scene is not copied as the stream grows.
+    std::size_t room = 0;
+    for (const aiNode* node : FMeshNodes) {
+        std::size_t vertices = 0, stride = 6;
+        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+            const aiMesh& m = *FScene->mMeshes[node->mMeshes[i]];
+            vertices += m.mNumVertices;
+            room += (std::size_t(m.mNumFaces) * 3 + 4) * sizeof(std::int32_t);
+            stride = std::max<std::size_t>(stride, 6 + (m.HasVertexColors(0) ? 4 : 0) + (m.HasTextureCoords(0) ? 2 : 0));
+        }
+        room += vertices * stride * sizeof(float);
+    }
+    std::vector<std::uint8_t> reserved;
+    reserved.reserve(room + FMeshNodes.size() * 1024);
+    TMemoryStream meshes(std::move(reserved));
     {
         TSceneWriter w(meshes);
         ConvertMeshes(w);
@@ -1030,8 +1047,10 @@ std::vector<std::string> TImporter::Run()
         w.Material(m.Desc, [&] { w.Map(map); });
     }
     ConvertLight(w);
-    stream.WriteBuffer(meshes.Bytes().data(), meshes.Bytes().size());
-    FFiles.Add(fs::absolute(FOptions.Out).string(), stream.Bytes());
+    // The small head goes in front of the meshes' bytes, in place.
+    std::vector<std::uint8_t> bytes = meshes.TakeBytes();
+    bytes.insert(bytes.begin(), stream.Bytes().begin(), stream.Bytes().end());
+    FFiles.Add(fs::absolute(FOptions.Out).string(), std::move(bytes));
     try {
         return FFiles.Commit();
     } catch (const std::exception& e) {

@@ -72,6 +72,14 @@ TMemoryStream::TMemoryStream(std::vector<std::uint8_t> bytes) : FData(std::move(
     Reanchor(0);
 }
 
+std::vector<std::uint8_t> TMemoryStream::TakeBytes()
+{
+    std::vector<std::uint8_t> bytes = std::move(FData);
+    FData.clear();
+    Reanchor(0);
+    return bytes;
+}
+
 const std::string& TMemoryStream::Name() const
 {
     static const std::string name = "memory";
@@ -103,10 +111,16 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t count)
 {
     const std::int64_t pos = Position();
     const auto end = static_cast<std::size_t>(pos) + count;
-    if (end > FData.size())
-        FData.resize(end);
-    if (count > 0)
-        std::memcpy(FData.data() + pos, buffer, count);
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    if (static_cast<std::size_t>(pos) == FData.size()) {
+        // Appending: copied once, not zeroed first.
+        FData.insert(FData.end(), bytes, bytes + count);
+    } else {
+        if (end > FData.size())
+            FData.resize(end);
+        if (count > 0)
+            std::memcpy(FData.data() + pos, buffer, count);
+    }
     Reanchor(static_cast<std::int64_t>(end));
     return count;
 }

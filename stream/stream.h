@@ -122,6 +122,8 @@ public:
     std::size_t Write(const void* buffer, std::size_t count) override;
 
     const std::vector<std::uint8_t>& Bytes() const { return FData; }
+    // Hands the bytes over without a copy; the stream is left empty.
+    std::vector<std::uint8_t> TakeBytes();
 
 protected:
     std::size_t ReadSlow(void* buffer, std::size_t count) override;
