@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 namespace vendrake {
@@ -304,6 +305,59 @@ TEST(SceneImport, RenderedFramesShowTheObjectsWhereBlendersCameraSeesThem)
             }
         }
     }
+}
+
+TEST(SceneImport, EachThingTheSceneCannotHoldIsWarnedAboutOnce)
+{
+    // One triangle with two texture-coordinate sets and a normal map, two
+    // cameras and two lights.
+    test::TScratchFolder sources;
+    std::vector<float> floats = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1};
+    std::ofstream(sources / "extra.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(floats.data()), std::streamsize(floats.size() * 4));
+    std::ofstream(sources / "extra.gltf") << R"({"asset": {"version": "2.0"}, "scene": 0,
+      "extensionsUsed": ["KHR_lights_punctual"],
+      "extensions": {"KHR_lights_punctual": {"lights": [
+        {"type": "point", "color": [1, 1, 1]}, {"type": "spot", "spot": {"outerConeAngle": 0.5}}]}},
+      "scenes": [{"nodes": [0, 1, 2, 3, 4]}],
+      "nodes": [{"name": "Tri", "mesh": 0},
+                {"name": "Eye", "camera": 0, "translation": [0, 0, 5]},
+                {"name": "Spare", "camera": 1, "translation": [0, 0, 9]},
+                {"name": "Bulb", "extensions": {"KHR_lights_punctual": {"light": 0}}},
+                {"name": "Torch", "extensions": {"KHR_lights_punctual": {"light": 1}}}],
+      "cameras": [{"type": "perspective", "perspective": {"yfov": 0.8, "znear": 0.1, "zfar": 100}},
+                  {"type": "perspective", "perspective": {"yfov": 0.5, "znear": 0.1, "zfar": 100}}],
+      "images": [{"uri": "bumps.png"}], "textures": [{"source": 0}],
+      "materials": [{"name": "Skin", "normalTexture": {"index": 0}}],
+      "meshes": [{"name": "Tri", "primitives": [{"material": 0,
+        "attributes": {"POSITION": 0, "TEXCOORD_0": 1, "TEXCOORD_1": 2}}]}],
+      "buffers": [{"uri": "extra.bin", "byteLength": 88}],
+      "bufferViews": [{"buffer": 0, "byteLength": 36}, {"buffer": 0, "byteOffset": 36, "byteLength": 24},
+                      {"buffer": 0, "byteOffset": 60, "byteLength": 24}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 3, "type": "VEC3",
+                     "min": [0, 0, 0], "max": [1, 1, 0]},
+                    {"bufferView": 1, "componentType": 5126, "count": 3, "type": "VEC2"},
+                    {"bufferView": 2, "componentType": 5126, "count": 3, "type": "VEC2"}]})";
+
+    const TImported scene(sources / "extra.gltf");
+    ASSERT_EQ(scene.Status, 0) << scene.Errors;
+    std::multiset<std::string> lines;
+    std::istringstream err(scene.Errors);
+    for (std::string line; std::getline(err, line);)
+        lines.insert(line);
+    const std::multiset<std::string> expected = {
+        "y3d: warning: camera 'Spare' is not carried: a scene has one camera",
+        "y3d: warning: light 'Torch' is not carried: the player paints one light",
+        "y3d: warning: mesh 'Tri' has 2 texture-coordinate sets: only the first is carried",
+        "y3d: warning: material 'Skin': its normal texture is not carried; only the base colour texture is",
+    };
+    EXPECT_EQ(lines, expected) << scene.Errors;
+    // What is carried is there: the mesh, the first camera, the first light
+    // under its carrier.
+    EXPECT_EQ(scene.MeshNames(), (std::vector<std::string>{"Bulb", "Tri"}));
+    EXPECT_EQ(scene.Loader.Others->GetChild(0)->Name, "Eye");
+    const TgrTreePtr carrier = scene.Loader.Others->GetChild(1);
+    ASSERT_TRUE(carrier && carrier->GetChild(0) && carrier->GetChild(0)->Is<TgrLight>());
 }
 
 TEST(SceneImport, BadInputIsReportedAndLeavesNothingBehind)
