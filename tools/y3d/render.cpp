@@ -483,18 +483,24 @@ std::string WriteVideo(const TRenderOptions& options, TFramePainter& painter, co
     TInterruptGuard interrupt;
     TVideoWriter writer(settings);
     interrupt.Doom(writer.TemporaryFileName());
-    for (int i = 0; i < count; ++i) {
+    try {
+        for (int i = 0; i < count; ++i) {
+            interrupt.Check(options.Video);
+            painter.Paint(options.From + i / options.Fps);
+            const std::vector<std::uint8_t>& rows = painter.ReadBack(TFramePainter::TLayout::Bgra);
+            const std::ptrdiff_t stride = std::ptrdiff_t(options.Width) * 4;
+            // Bottom row first: the top is the last row.
+            writer.WriteFrame(rows.data() + stride * (options.Height - 1), -stride);
+            if (observer.Progress)
+                observer.Progress(i + 1, count);
+        }
         interrupt.Check(options.Video);
-        painter.Paint(options.From + i / options.Fps);
-        const std::vector<std::uint8_t>& rows = painter.ReadBack(TFramePainter::TLayout::Bgra);
-        const std::ptrdiff_t stride = std::ptrdiff_t(options.Width) * 4;
-        // Bottom row first: the top is the last row.
-        writer.WriteFrame(rows.data() + stride * (options.Height - 1), -stride);
-        if (observer.Progress)
-            observer.Progress(i + 1, count);
+        writer.Finish();
+    } catch (...) {
+        // The file the handler removed may be what failed: say why.
+        interrupt.Check(options.Video);
+        throw;
     }
-    interrupt.Check(options.Video);
-    writer.Finish();
     return options.Video;
 }
 
