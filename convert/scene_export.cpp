@@ -35,6 +35,13 @@ constexpr int GlFloat = 5126, GlUnsignedInt = 5125;
 constexpr int ArrayBuffer = 34962, ElementArrayBuffer = 34963;
 constexpr std::uint32_t GlbMagic = 0x46546C67, GlbJson = 0x4E4F534A, GlbBin = 0x004E4942;
 
+// glTF has no wireframe. A node whose mesh holds triangles of wireframe
+// materials carries, in its extras under this key, an object from each such
+// glTF material's index (as text) to its line width; that mesh's line
+// primitives with one of those materials hold each triangle as its three
+// edges a-b, b-c, c-a. Node extras are what readers pass on most widely.
+constexpr const char* WireframeKey = "y3d_wireframe";
+
 json Floats(std::initializer_list<double> values)
 {
     json a = json::array();
@@ -93,6 +100,8 @@ private:
     std::set<std::string> FUsedExtensions;
     int FLights = 0;
     std::map<std::int32_t, int> FPlacements; // nodes made so far for a mesh, by Id
+    json FWireframe = json::object();          // the mesh MeshOf made last: WireframeKey's value
+    std::vector<json> FWireframes;             // by FMeshNodes position
 };
 
 int TExporter::AddView(const void* data, std::size_t bytes, int target)
@@ -253,7 +262,9 @@ int TExporter::MaterialIndex(int number, bool vertexColours)
     if (blend)
         material["alphaMode"] = "BLEND";
     if (m.PolygonMode == 0x1B01)
-        Warn("material " + m.Name + " is drawn as lines: its triangles are exported as their edges");
+        Warn("material " + m.Name +
+             " is drawn as lines, which glTF cannot say: viewers show its triangles' edges, one pixel wide and "
+             "from every side; y3d import makes them a wireframe again");
     FDoc["materials"].push_back(material);
     return FMaterials[key] = int(FDoc["materials"].size()) - 1;
 }
@@ -362,18 +373,20 @@ json TExporter::MeshOf(const TgrPrimitive& mesh)
         const bool lines = materialNumber >= 0 && materialNumber < FLoader.Materials->Count() &&
                            static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(materialNumber)).PolygonMode ==
                                0x1B01;
-        if (lines && mode == 4) {
-            // A wireframe material: the triangles' edges, each once.
-            std::set<std::pair<std::uint32_t, std::uint32_t>> edges;
+        if (lines && mode == 4 && material >= 0) {
+            // A wireframe material: each triangle as its three edges in its
+            // own winding, which viewers draw as lines and y3d import turns
+            // back into the triangle (see WireframeKey).
             std::vector<std::uint32_t> segments;
-            for (std::size_t t = 0; t + 2 < list.size(); t += 3)
-                for (int e = 0; e < 3; ++e) {
-                    std::uint32_t a = list[t + std::size_t(e)], b = list[t + std::size_t((e + 1) % 3)];
-                    if (edges.insert(std::minmax(a, b)).second)
-                        segments.insert(segments.end(), {a, b});
-                }
+            segments.reserve(list.size() / 3 * 6);
+            for (std::size_t t = 0; t + 2 < list.size(); t += 3) {
+                const std::uint32_t a = list[t], b = list[t + 1], c = list[t + 2];
+                segments.insert(segments.end(), {a, b, b, c, c, a});
+            }
             list = std::move(segments);
             mode = 1;
+            const auto& m = static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(materialNumber));
+            FWireframe[std::to_string(material)] = m.LineWidth;
         }
         addPrimitive(mode, std::move(list), material);
     }
@@ -462,8 +475,11 @@ int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
     const std::string name = mesh.Name + suffix;
     FDoc["nodes"].push_back({{"name", name}});
     json node = {{"name", name}};
-    if (FMeshes[meshIndex] >= 0)
+    if (FMeshes[meshIndex] >= 0) {
         node["mesh"] = FMeshes[meshIndex];
+        if (!FWireframes[meshIndex].empty())
+            node["extras"][WireframeKey] = FWireframes[meshIndex];
+    }
     if (const TgrTreePtr& child = mesh.GetChild(0); child && child->Is<TgrLight>()) {
         const auto& light = static_cast<const TgrLight&>(*child);
         const double strength = std::max({double(light.Diffuse.x), double(light.Diffuse.y), double(light.Diffuse.z)});
@@ -560,7 +576,9 @@ std::vector<std::string> TExporter::Run()
         sceneNodes.push_back(index);
     }
     for (const TgrPrimitive* mesh : FMeshNodes) {
+        FWireframe = json::object();
         json m = MeshOf(*mesh);
+        FWireframes.push_back(std::move(FWireframe));
         if (m.is_null()) {
             FMeshes.push_back(-1);
         } else {

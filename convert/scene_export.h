@@ -11,7 +11,9 @@
 // everything in one file. glTF materials are physically based: the lit
 // colour is the base colour, the specular colour and exponent travel in
 // KHR_materials_pbrSpecularGlossiness (with a roughness for viewers without
-// it), unlit textures in KHR_materials_unlit.
+// it), unlit textures in KHR_materials_unlit. glTF has no wireframe: a
+// wireframe material's triangles go as lines, marked in the nodes' extras so
+// that the importer makes them triangles again.
 #include <functional>
 #include <stdexcept>
 #include <string>

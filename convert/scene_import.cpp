@@ -243,6 +243,8 @@ private:
     void ConvertCamera(TSceneWriter& w);
     void ConvertLight(TSceneWriter& w);
     void WarnAboutMeshes();
+    void ReadWireframes();
+    std::int32_t FaceModeOf(const aiNode& node, const aiMesh& mesh);
 
     const TImportOptions& FOptions;
     Assimp::Importer FImporter;
@@ -259,6 +261,9 @@ private:
     std::size_t FSamples = 1;
     std::unordered_map<const aiNode*, std::vector<TMat>> FWorlds; // per sample
     std::vector<const aiNode*> FMeshNodes;
+    // By node: the materials whose line meshes hold wireframe triangles, with
+    // their line widths.
+    std::unordered_map<const aiNode*, std::map<unsigned, float>> FWireframes;
 
     std::vector<TMaterialOut> FMaterials; // by the source's material index
     std::vector<std::int32_t> FMaterialNumber; // position among written materials, -1: unused
@@ -693,6 +698,73 @@ void TImporter::WarnAboutMeshes()
     }
 }
 
+// y3d export writes a wireframe material's triangles as lines, three to a
+// triangle in its winding, and names such materials, with their line
+// widths, in the extras of the nodes that use them: "y3d_wireframe", an
+// object from the glTF material's index to its width. The glTF reader keeps
+// the materials' order and hands node extras on as metadata. A material
+// becomes a wireframe only once lines of it do make triangles: a file
+// another tool wrote back may keep the mark and lose the order.
+void TImporter::ReadWireframes()
+{
+    if (!IsGltf())
+        return;
+    for (const aiNode* node : FMeshNodes) {
+        const aiMetadata* extras = node->mMetaData;
+        const aiMetadata* marked = nullptr;
+        for (unsigned i = 0; extras && i < extras->mNumProperties; ++i)
+            if (extras->mKeys[i] == aiString("y3d_wireframe") && extras->mValues[i].mType == AI_AIMETADATA)
+                marked = static_cast<const aiMetadata*>(extras->mValues[i].mData);
+        for (unsigned i = 0; marked && i < marked->mNumProperties; ++i) {
+            const std::string key = marked->mKeys[i].C_Str();
+            if (key.empty() || key.size() > 9 || !std::all_of(key.begin(), key.end(), [](char c) {
+                    return c >= '0' && c <= '9';
+                }))
+                continue;
+            const unsigned material = unsigned(std::stoul(key));
+            double width = 1;
+            const aiMetadataEntry& value = marked->mValues[i];
+            if (value.mType == AI_DOUBLE)
+                width = *static_cast<const double*>(value.mData);
+            else if (value.mType == AI_FLOAT)
+                width = *static_cast<const float*>(value.mData);
+            else if (value.mType == AI_UINT64)
+                width = double(*static_cast<const std::uint64_t*>(value.mData));
+            if (material < FMaterials.size())
+                FWireframes[node][material] = std::isfinite(width) && width > 0 ? float(std::min(width, 100.0)) : 1;
+        }
+    }
+}
+
+// The GL mode of the mesh's faces in the scene file: triangles, lines or
+// points; -4 for a marked wireframe, whose lines become triangles again.
+std::int32_t TImporter::FaceModeOf(const aiNode& node, const aiMesh& mesh)
+{
+    const std::int32_t mode = (mesh.mPrimitiveTypes & aiPrimitiveType_TRIANGLE) ? 4
+                              : (mesh.mPrimitiveTypes & aiPrimitiveType_LINE)   ? 1
+                                                                                : 0;
+    const auto marked = FWireframes.find(&node);
+    if (marked == FWireframes.end() || !marked->second.count(mesh.mMaterialIndex) ||
+        mesh.mPrimitiveTypes != aiPrimitiveType_LINE)
+        return mode;
+    bool triangles = mesh.mNumFaces % 3 == 0;
+    for (unsigned f = 0; f + 2 < mesh.mNumFaces && triangles; f += 3) {
+        const aiFace* e = mesh.mFaces + f;
+        triangles = e[0].mNumIndices == 2 && e[1].mNumIndices == 2 && e[2].mNumIndices == 2 &&
+                    e[0].mIndices[1] == e[1].mIndices[0] && e[1].mIndices[1] == e[2].mIndices[0] &&
+                    e[2].mIndices[1] == e[0].mIndices[0];
+    }
+    if (triangles) {
+        TMaterialDesc& d = FMaterials[mesh.mMaterialIndex].Desc;
+        d.Wireframe = 1;
+        d.LineWidth = marked->second.at(mesh.mMaterialIndex);
+        return -4;
+    }
+    Warn("node " + Quoted(NodeName(node.mName)) +
+         ": its lines marked as a wireframe do not make triangles and stay lines");
+    return mode;
+}
+
 TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
 {
     // Normals go through the inverse transpose of what is baked; a mirroring
@@ -716,9 +788,10 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
     }
     // One face record per material and primitive kind: meshes sharing both
     // are drawn as one range.
-    const auto mode = [](const aiMesh* m) {
-        return (m->mPrimitiveTypes & aiPrimitiveType_TRIANGLE) ? 4 : (m->mPrimitiveTypes & aiPrimitiveType_LINE) ? 1 : 0;
-    };
+    std::map<const aiMesh*, std::int32_t> modes;
+    for (const aiMesh* m : meshes)
+        modes[m] = FaceModeOf(node, *m);
+    const auto mode = [&](const aiMesh* m) { return std::abs(modes.at(m)); };
     std::stable_sort(meshes.begin(), meshes.end(), [&](const aiMesh* a, const aiMesh* b) {
         return std::pair(a->mMaterialIndex, mode(a)) < std::pair(b->mMaterialIndex, mode(b));
     });
@@ -767,9 +840,22 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
                 *out++ = uv.x, *out++ = uv.y;
             }
         }
+        const bool wireframe = modes.at(m) < 0;
         const std::int32_t faceMode = mode(m);
         const auto first = static_cast<std::int32_t>(d.Indices.size());
-        for (unsigned f = 0; f < m->mNumFaces; ++f) {
+        if (wireframe) {
+            // Three edges a-b, b-c, c-a to a triangle.
+            for (unsigned f = 0; f < m->mNumFaces; f += 3) {
+                const auto a = base + std::int32_t(m->mFaces[f].mIndices[0]);
+                const auto b = base + std::int32_t(m->mFaces[f + 1].mIndices[0]);
+                const auto c = base + std::int32_t(m->mFaces[f + 2].mIndices[0]);
+                if (mirrored)
+                    d.Indices.insert(d.Indices.end(), {a, c, b});
+                else
+                    d.Indices.insert(d.Indices.end(), {a, b, c});
+            }
+        }
+        for (unsigned f = 0; f < m->mNumFaces && !wireframe; ++f) {
             const aiFace& face = m->mFaces[f];
             const unsigned corners = face.mNumIndices;
             if ((faceMode == 4 && corners != 3) || (faceMode == 1 && corners != 2) || (faceMode == 0 && corners != 1))
@@ -991,6 +1077,7 @@ std::vector<std::string> TImporter::Run()
     WarnAboutMeshes();
     ConvertMaterials();
     CollectMeshNodes(*FScene->mRootNode, FMeshNodes);
+    ReadWireframes();
 
     // Materials are numbered among those written, in the source's order.
     std::vector<bool> used(FMaterials.size(), false);

@@ -10,6 +10,7 @@
 #include "platform/bitmap.h"
 #include "render/image_readers.h"
 #include "render/light.h"
+#include "render/material.h"
 #include "render/mesh.h"
 #include "scene/gl_null.h"
 #include "scene/transform.h"
@@ -358,6 +359,64 @@ TEST(SceneImport, EachThingTheSceneCannotHoldIsWarnedAboutOnce)
     EXPECT_EQ(scene.Loader.Others->GetChild(0)->Name, "Eye");
     const TgrTreePtr carrier = scene.Loader.Others->GetChild(1);
     ASSERT_TRUE(carrier && carrier->GetChild(0) && carrier->GetChild(0)->Is<TgrLight>());
+}
+
+TEST(SceneImport, LinesMarkedAsAWireframeBecomeItsTrianglesOnlyWhereTheyMakeTriangles)
+{
+    // A square as two triangles, each written as its three edges, and the
+    // same lines out of that order; both nodes mark their material.
+    test::TScratchFolder sources;
+    const std::vector<float> positions = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
+    const std::vector<std::uint32_t> indices = {0, 1, 1, 2, 2, 0, 0, 2, 2, 3, 3, 0,
+                                                0, 1, 2, 3, 1, 2, 3, 0, 0, 2, 2, 0};
+    {
+        std::ofstream bin(sources / "wire.bin", std::ios::binary);
+        bin.write(reinterpret_cast<const char*>(positions.data()), 48);
+        bin.write(reinterpret_cast<const char*>(indices.data()), 96);
+    }
+    std::ofstream(sources / "wire.gltf") << R"({"asset": {"version": "2.0"}, "scene": 0,
+      "scenes": [{"nodes": [0, 1]}],
+      "nodes": [{"name": "Wire", "mesh": 0, "extras": {"y3d_wireframe": {"0": 2.5}}},
+                {"name": "Loose", "mesh": 1, "extras": {"y3d_wireframe": {"1": 3}}}],
+      "materials": [{"name": "Cage"}, {"name": "Strings"}],
+      "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1, "mode": 1, "material": 0}]},
+                 {"primitives": [{"attributes": {"POSITION": 0}, "indices": 2, "mode": 1, "material": 1}]}],
+      "buffers": [{"uri": "wire.bin", "byteLength": 144}],
+      "bufferViews": [{"buffer": 0, "byteLength": 48}, {"buffer": 0, "byteOffset": 48, "byteLength": 48},
+                      {"buffer": 0, "byteOffset": 96, "byteLength": 48}],
+      "accessors": [{"bufferView": 0, "componentType": 5126, "count": 4, "type": "VEC3",
+                     "min": [0, 0, 0], "max": [1, 1, 0]},
+                    {"bufferView": 1, "componentType": 5125, "count": 12, "type": "SCALAR"},
+                    {"bufferView": 2, "componentType": 5125, "count": 12, "type": "SCALAR"}]})";
+
+    const TImported scene(sources / "wire.gltf");
+    ASSERT_EQ(scene.Status, 0) << scene.Errors;
+    EXPECT_EQ(scene.Errors, "y3d: warning: node 'Loose': its lines marked as a wireframe do not make triangles and "
+                            "stay lines\n");
+    const auto mesh = [&](const std::string& name) -> const TgrPrimitive& {
+        for (const TgrTreePtr& node : scene.Loader.Others->Children())
+            if (node->Name == name)
+                return static_cast<const TgrPrimitive&>(*node);
+        throw std::runtime_error("no mesh " + name);
+    };
+    const auto material = [&](const std::string& name) -> const TgrMaterial& {
+        for (const TgrTreePtr& node : scene.Loader.Materials->Children())
+            if (node->Name == name)
+                return static_cast<const TgrMaterial&>(*node);
+        throw std::runtime_error("no material " + name);
+    };
+    const TgrPrimitive& wire = mesh("Wire");
+    ASSERT_EQ(wire.Faces().size(), 1u);
+    EXPECT_EQ(wire.Faces()[0].Mode, 4);
+    EXPECT_EQ(std::vector<std::int32_t>(wire.Indices().begin(), wire.Indices().end()),
+              (std::vector<std::int32_t>{0, 1, 2, 0, 2, 3}));
+    EXPECT_EQ(material("Cage").PolygonMode, 0x1B01u);
+    EXPECT_EQ(material("Cage").LineWidth, 2.5f);
+    const TgrPrimitive& loose = mesh("Loose");
+    ASSERT_EQ(loose.Faces().size(), 1u);
+    EXPECT_EQ(loose.Faces()[0].Mode, 1);
+    EXPECT_EQ(loose.Faces()[0].Count, 12);
+    EXPECT_EQ(material("Strings").PolygonMode, 0x1B02u);
 }
 
 TEST(SceneImport, BadInputIsReportedAndLeavesNothingBehind)
