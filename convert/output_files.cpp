@@ -20,12 +20,16 @@ std::string TemporaryName(const std::string& path)
         .string();
 }
 
-void WriteWhole(const std::string& temporary, const std::string& path, const std::vector<std::uint8_t>& bytes)
+void WriteWhole(const std::string& temporary, const std::string& path,
+                const std::vector<std::span<const std::uint8_t>>& pieces)
 {
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file)
         throw std::runtime_error(path + ": cannot write: " + std::strerror(errno));
-    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool written = true;
+    for (const std::span<const std::uint8_t> piece : pieces)
+        if (written && !piece.empty())
+            written = std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
     const int error = written ? 0 : errno;
     if (std::fclose(file) != 0 || !written) {
         std::remove(temporary.c_str());
@@ -40,9 +44,18 @@ void TOutputFiles::Add(const std::string& path, std::vector<std::uint8_t> bytes)
     for (TFile& file : FFiles)
         if (file.Path == path) {
             file.Bytes = std::move(bytes);
+            file.Pieces.clear();
             return;
         }
-    FFiles.push_back({path, std::move(bytes)});
+    FFiles.push_back({path, std::move(bytes), {}});
+}
+
+void TOutputFiles::Add(const std::string& path, std::vector<std::span<const std::uint8_t>> pieces)
+{
+    Add(path, std::vector<std::uint8_t>());
+    for (TFile& file : FFiles)
+        if (file.Path == path)
+            file.Pieces = std::move(pieces);
 }
 
 bool TOutputFiles::Has(const std::string& path) const
@@ -59,7 +72,9 @@ std::vector<std::string> TOutputFiles::Commit()
     try {
         for (const TFile& file : FFiles) {
             temporaries.push_back(TemporaryName(file.Path));
-            WriteWhole(temporaries.back(), file.Path, file.Bytes);
+            WriteWhole(temporaries.back(), file.Path,
+                       file.Bytes.empty() ? file.Pieces
+                                          : std::vector<std::span<const std::uint8_t>>{std::span(file.Bytes)});
         }
     } catch (...) {
         for (const std::string& name : temporaries)

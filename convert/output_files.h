@@ -4,6 +4,7 @@
 // name in its folder, renamed once every one is complete. A failure on the
 // way removes what was written, so nothing of a failed conversion remains.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ class TOutputFiles {
 public:
     // Replaces a file of the same path added before.
     void Add(const std::string& path, std::vector<std::uint8_t> bytes);
+    // A file made of pieces, written one after another: a large file need
+    // not be copied into one buffer first. The memory they view must stay
+    // as it is until Commit has returned.
+    void Add(const std::string& path, std::vector<std::span<const std::uint8_t>> pieces);
     bool Has(const std::string& path) const;
     // Writes and renames them all; raises std::runtime_error naming the file
     // and the reason. Returns the paths written, in the order added.
@@ -22,6 +27,7 @@ private:
     struct TFile {
         std::string Path;
         std::vector<std::uint8_t> Bytes;
+        std::vector<std::span<const std::uint8_t>> Pieces; // used when Bytes is empty
     };
     std::vector<TFile> FFiles;
 };

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <span>
 #include <unordered_map>
 
 namespace vendrake {
@@ -202,6 +203,75 @@ TMat LocalAt(const aiNode& node, const TChannel* channel, double seconds)
 
 // -- The conversion ------------------------------------------------------------
 
+// Where the scene's meshes are written: large writes are kept as views of
+// the writer's memory, which must stay as it is until the pieces have gone
+// to the file, and the rest is copied. A chunk's size is written over once
+// its payload is out: only copied bytes can be.
+class TPieceStream final : public TStream {
+public:
+    const std::string& Name() const override
+    {
+        static const std::string name = "memory";
+        return name;
+    }
+    std::int64_t Size() override { return FSize; }
+    void Seek(std::int64_t position) override
+    {
+        if (position < 0 || position > FSize)
+            throw EStreamError("Stream seek error in memory: offset " + std::to_string(position) + " outside 0 to " +
+                               std::to_string(FSize));
+        ClearWindow(position);
+    }
+    std::size_t Write(const void* buffer, std::size_t count) override
+    {
+        const std::int64_t at = Position();
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        if (at == FSize) {
+            if (count >= ViewFrom) {
+                FPieces.push_back({at, bytes, 0, count});
+            } else {
+                if (FPieces.empty() || FPieces.back().View || FPieces.back().Own + FPieces.back().Size != FOwn.size())
+                    FPieces.push_back({at, nullptr, FOwn.size(), 0});
+                FOwn.insert(FOwn.end(), bytes, bytes + count);
+                FPieces.back().Size += count;
+            }
+            FSize += std::int64_t(count);
+        } else {
+            const auto piece = std::upper_bound(FPieces.begin(), FPieces.end(), at,
+                                                [](std::int64_t p, const TPiece& q) { return p < q.At; }) -
+                               1;
+            if (piece->View || at + std::int64_t(count) > piece->At + std::int64_t(piece->Size))
+                return 0;
+            std::memcpy(FOwn.data() + piece->Own + std::size_t(at - piece->At), bytes, count);
+        }
+        ClearWindow(at + std::int64_t(count));
+        return count;
+    }
+
+    std::vector<std::span<const std::uint8_t>> Pieces() const
+    {
+        std::vector<std::span<const std::uint8_t>> pieces;
+        for (const TPiece& p : FPieces)
+            pieces.emplace_back(p.View ? p.View : FOwn.data() + p.Own, p.Size);
+        return pieces;
+    }
+
+protected:
+    std::size_t ReadSlow(void*, std::size_t) override { return 0; }
+
+private:
+    static constexpr std::size_t ViewFrom = 4096;
+    struct TPiece {
+        std::int64_t At;            // in the stream
+        const std::uint8_t* View;   // the writer's memory, or null: FOwn from Own
+        std::size_t Own;
+        std::size_t Size;
+    };
+    std::vector<TPiece> FPieces;
+    std::vector<std::uint8_t> FOwn;
+    std::int64_t FSize = 0;
+};
+
 struct TTexture {
     std::string Name; // as the texture map records it
     std::int32_t Number = 0;
@@ -271,6 +341,7 @@ private:
     std::map<std::string, std::int32_t> FTextureBySource;
     std::set<std::string> FTextureNames;
 
+    std::vector<TMeshDesc> FMeshDescs; // as written, kept for the file's pieces
     std::int32_t FNextId = FirstMeshId;
     std::int32_t FNextTransformId = 1000000;
     TVec FBoxMin{1e300, 1e300, 1e300}, FBoxMax{-1e300, -1e300, -1e300};
@@ -926,6 +997,8 @@ void TImporter::ConvertMeshes(TSceneWriter& w)
             FBoxMax = TVec(std::max(FBoxMax.x, p.x), std::max(FBoxMax.y, p.y), std::max(FBoxMax.z, p.z));
         }
         w.Mesh(mesh);
+        // The stream views its vertices and indices until the file is written.
+        FMeshDescs.push_back(std::move(mesh));
         WriteTransform(w, id, poses);
     }
 }
@@ -1092,22 +1165,9 @@ std::vector<std::string> TImporter::Run()
 
     // Meshes first into a stream of their own: the camera and the light
     // want the scene's extent, and the light's carrier goes before them.
-    // Its room is reserved for the largest layout up front, so that a
-    // large scene is not copied as the stream grows.
-    std::size_t room = 0;
-    for (const aiNode* node : FMeshNodes) {
-        std::size_t vertices = 0, stride = 6;
-        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
-            const aiMesh& m = *FScene->mMeshes[node->mMeshes[i]];
-            vertices += m.mNumVertices;
-            room += (std::size_t(m.mNumFaces) * 3 + 4) * sizeof(std::int32_t);
-            stride = std::max<std::size_t>(stride, 6 + (m.HasVertexColors(0) ? 4 : 0) + (m.HasTextureCoords(0) ? 2 : 0));
-        }
-        room += vertices * stride * sizeof(float);
-    }
-    std::vector<std::uint8_t> reserved;
-    reserved.reserve(room + FMeshNodes.size() * 1024);
-    TMemoryStream meshes(std::move(reserved));
+    // Their vertices and indices are written to the file from where they
+    // were made, not copied into the stream.
+    TPieceStream meshes;
     {
         TSceneWriter w(meshes);
         ConvertMeshes(w);
@@ -1134,10 +1194,9 @@ std::vector<std::string> TImporter::Run()
         w.Material(m.Desc, [&] { w.Map(map); });
     }
     ConvertLight(w);
-    // The small head goes in front of the meshes' bytes, in place.
-    std::vector<std::uint8_t> bytes = meshes.TakeBytes();
-    bytes.insert(bytes.begin(), stream.Bytes().begin(), stream.Bytes().end());
-    FFiles.Add(fs::absolute(FOptions.Out).string(), std::move(bytes));
+    std::vector<std::span<const std::uint8_t>> pieces = meshes.Pieces();
+    pieces.insert(pieces.begin(), std::span(stream.Bytes()));
+    FFiles.Add(fs::absolute(FOptions.Out).string(), std::move(pieces));
     try {
         return FFiles.Commit();
     } catch (const std::exception& e) {
