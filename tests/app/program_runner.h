@@ -15,14 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-extern char** environ;
+#include "tests/support/spawn.h"
 
 namespace vendrake::test {
 
@@ -35,35 +34,8 @@ public:
              const std::optional<std::string>& display, std::vector<std::string> args = {})
         : FOut(dir.string() + ".stdout"), FErr(dir.string() + ".stderr")
     {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("DISPLAY=", 0) != 0)
-                env.emplace_back(*e);
-        if (display)
-            env.push_back("DISPLAY=" + *display);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string path = program;
-        std::vector<char*> argv{path.data()};
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string dirName = dir.string();
-
-        FPid = fork();
-        if (FPid < 0)
-            throw std::runtime_error("cannot fork");
-        if (FPid == 0) {
-            // Only async-signal-safe calls between fork and exec.
-            const int out = open(FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0 || chdir(dirName.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-                _exit(127);
-            execve(path.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
+        FPid = SpawnProcess(program, std::move(args), FOut, FErr,
+                            {.Environment = {display ? "DISPLAY=" + *display : "DISPLAY"}, .Folder = dir.string()});
     }
 
     ~TProgram()

@@ -14,54 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "tests/support/spawn.h"
 
 namespace vendrake::test {
-
-// Runs program with args, its standard output and error in the files out and
-// err; environment entries "NAME=value" replace the caller's.
-inline pid_t SpawnProcess(const std::string& program, std::vector<std::string> args, const std::string& out,
-                          const std::string& err, const std::vector<std::string>& environment = {})
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        bool replaced = false;
-        for (const std::string& mine : environment)
-            replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
-        if (!replaced)
-            env.push_back(entry);
-    }
-    env.insert(env.end(), environment.begin(), environment.end());
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string path = program;
-    std::vector<char*> argv{path.data()};
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("cannot fork");
-    if (pid == 0) {
-        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
-            _exit(127);
-        execve(path.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 class TPulseServer {
 public:
@@ -78,7 +38,7 @@ public:
                              "--load=module-null-sink sink_name=vendrake",
                              "--load=module-native-protocol-unix auth-anonymous=1 socket=" + FSocket},
                             (FFolder / "log").string(), (FFolder / "log").string(),
-                            {"HOME=" + home, "XDG_RUNTIME_DIR=" + home});
+                            {.Environment = {"HOME=" + home, "XDG_RUNTIME_DIR=" + home}, .Folder = {}});
         // Ready once its socket takes connections.
         for (int i = 0; i < 1000 && !Answers(); ++i) {
             if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
