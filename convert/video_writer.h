@@ -49,9 +49,10 @@ public:
     // Appends the next frame, shown for 1/Fps s: Width by Height pixels in
     // the settings' layout, rows `stride` bytes apart from `firstRow` at the top
     // (a negative stride takes bottom-up rows as OpenGL reads them). The
-    // pixels are copied; the frame and the sound up to its end are encoded
-    // on the writer's own thread while the caller goes on. An encoding
-    // error surfaces here or in Finish.
+    // pixels are converted to YUV here, which leaves the rows free; the
+    // frame and the sound up to its end are encoded on the writer's own
+    // thread while the caller goes on. An encoding error surfaces here or
+    // in Finish.
     void WriteFrame(const std::uint8_t* firstRow, std::ptrdiff_t stride);
     // Encodes the rest of the sound, flushes the encoders, completes the
     // file and renames it to FileName.
