@@ -239,16 +239,16 @@ void TVideoWriter::TState::OpenVideo()
         // search keep the encoder to a fifth of what painting a software-GL
         // frame costs. Rendered scenes move smoothly, so the frame types
         // are fixed, four B-frames to a P-frame, with no search for scene
-        // cuts: that spares the lookahead a third of its work and makes
-        // the files a little smaller at the same quality (a cut costs a
-        // frame of intra blocks instead of a key frame).
+        // cuts: that takes a sixth off x264's time and makes the files a
+        // little smaller at the same quality (a cut costs a frame of intra
+        // blocks instead of a key frame).
         av_opt_set_double(Video->priv_data, "crf", Settings.Crf, 0);
         av_opt_set(Video->priv_data, "preset", "veryfast", 0);
         av_opt_set(Video->priv_data, "x264-params",
                    "me=dia:weightp=0:partitions=none:bframes=4:b-adapt=0:scenecut=0", 0);
-        // x264's frame threads cost a fifth more processor time than one
-        // thread. On two cores, which software GL keeps busy painting, that
-        // time comes out of the painting, and one thread, at over 150
+        // x264's frame threads cost up to a fifth more processor time than
+        // one thread. On two cores, which software GL keeps busy painting,
+        // that time comes out of the painting, and one thread, at over 150
         // frames a second, keeps up with what they paint.
         if (std::thread::hardware_concurrency() <= 2)
             Video->thread_count = 1;
