@@ -33,23 +33,26 @@ constexpr int Width = 800;
 constexpr int Height = 600;
 constexpr double Fps = 60;
 
-const fs::path& Folder()
-{
-    static const fs::path folder = [] {
-        const fs::path f = fs::temp_directory_path() / ("vendrake_bench_video_" + std::to_string(::getpid()));
-        demo::WriteDemo(f.string());
-        return f;
-    }();
-    return folder;
-}
-
-struct TCleanUp {
-    ~TCleanUp()
+// The demo written once, on first use, and removed at exit. The folder is
+// removed by its own destructor: a global's destructor runs after this
+// static's and could no longer name it.
+struct TDemoFolder {
+    fs::path Path = fs::temp_directory_path() / ("vendrake_bench_video_" + std::to_string(::getpid()));
+    TDemoFolder() { demo::WriteDemo(Path.string()); }
+    ~TDemoFolder()
     {
         std::error_code ignored;
-        fs::remove_all(Folder(), ignored);
+        fs::remove_all(Path, ignored);
     }
-} CleanUp;
+    TDemoFolder(const TDemoFolder&) = delete;
+    TDemoFolder& operator=(const TDemoFolder&) = delete;
+};
+
+const fs::path& Folder()
+{
+    static const TDemoFolder folder;
+    return folder.Path;
+}
 
 // CPU seconds of the whole process, every thread (Mesa's and the encoder's)
 // counted: on a machine others use too, steadier than the clock.
