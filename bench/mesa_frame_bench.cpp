@@ -57,22 +57,24 @@ struct TMesaWindow {
     }
 };
 
-TMesaWindow& Window()
+// The shared window, or none (and the benchmark skipped) without GLX.
+TMesaWindow* Window(benchmark::State& state)
 {
     static TMesaWindow window;
-    return window;
+    if (window.Ready)
+        return &window;
+    state.SkipWithError("no X server with GLX (DISPLAY)");
+    return nullptr;
 }
 
 void EmptyFrame(benchmark::State& state)
 {
-    TMesaWindow& w = Window();
-    if (!w.Ready) {
-        state.SkipWithError("no X server with GLX (DISPLAY)");
+    TMesaWindow* w = Window(state);
+    if (!w)
         return;
-    }
     for (auto _ : state) {
         gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        w.Device->Swap();
+        w->Device->Swap();
         gl.glFinish();
     }
 }
@@ -98,11 +100,9 @@ void LoadDemo(TMaxPlayer& player)
 
 void DemoFrameOnMesa(benchmark::State& state)
 {
-    TMesaWindow& w = Window();
-    if (!w.Ready) {
-        state.SkipWithError("no X server with GLX (DISPLAY)");
+    TMesaWindow* w = Window(state);
+    if (!w)
         return;
-    }
     TMaxPlayer player;
     LoadDemo(player);
     float time = 0;
@@ -110,7 +110,7 @@ void DemoFrameOnMesa(benchmark::State& state)
     for (auto _ : state) {
         gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         player.Render(time, Delta);
-        w.Device->Swap();
+        w->Device->Swap();
         gl.glFinish();
         time += Delta;
     }
@@ -127,18 +127,16 @@ void DemoFrameOnMesa(benchmark::State& state)
 // The iteration's time is the sum of the three.
 void DemoFrameBreakdown(benchmark::State& state)
 {
-    TMesaWindow& w = Window();
-    if (!w.Ready) {
-        state.SkipWithError("no X server with GLX (DISPLAY)");
+    TMesaWindow* w = Window(state);
+    if (!w)
         return;
-    }
     TMaxPlayer player;
     LoadDemo(player);
     using Clock = std::chrono::steady_clock;
     constexpr float Delta = 100.0f / 60.0f;
     float time = Delta;
     player.Render(time, Delta);
-    w.Device->Swap();
+    w->Device->Swap();
     gl.glFinish();
     double paint = 0, raster = 0, swap = 0;
     for (auto _ : state) {
@@ -150,7 +148,7 @@ void DemoFrameBreakdown(benchmark::State& state)
         const auto t2 = Clock::now();
         gl.glFinish();
         const auto t3 = Clock::now();
-        w.Device->Swap();
+        w->Device->Swap();
         gl.glFinish();
         const auto t4 = Clock::now();
         paint += std::chrono::duration<double, std::milli>(t2 - t1).count();

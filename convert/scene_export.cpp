@@ -35,13 +35,6 @@ constexpr int GlFloat = 5126, GlUnsignedInt = 5125;
 constexpr int ArrayBuffer = 34962, ElementArrayBuffer = 34963;
 constexpr std::uint32_t GlbMagic = 0x46546C67, GlbJson = 0x4E4F534A, GlbBin = 0x004E4942;
 
-// glTF has no wireframe. A node whose mesh holds triangles of wireframe
-// materials carries, in its extras under this key, an object from each such
-// glTF material's index (as text) to its line width; that mesh's line
-// primitives with one of those materials hold each triangle as its three
-// edges a-b, b-c, c-a. Node extras are what readers pass on most widely.
-constexpr const char* WireframeKey = "y3d_wireframe";
-
 json Floats(std::initializer_list<double> values)
 {
     json a = json::array();
@@ -100,7 +93,7 @@ private:
     std::set<std::string> FUsedExtensions;
     int FLights = 0;
     std::map<std::int32_t, int> FPlacements; // nodes made so far for a mesh, by Id
-    json FWireframe = json::object();          // the mesh MeshOf made last: WireframeKey's value
+    json FWireframe = json::object();          // the mesh MeshOf made last: GltfWireframeKey's value
     std::vector<json> FWireframes;             // by FMeshNodes position
 };
 
@@ -376,7 +369,7 @@ json TExporter::MeshOf(const TgrPrimitive& mesh)
         if (lines && mode == 4 && material >= 0) {
             // A wireframe material: each triangle as its three edges in its
             // own winding, which viewers draw as lines and y3d import turns
-            // back into the triangle (see WireframeKey).
+            // back into the triangle (see GltfWireframeKey).
             std::vector<std::uint32_t> segments;
             segments.reserve(list.size() / 3 * 6);
             for (std::size_t t = 0; t + 2 < list.size(); t += 3) {
@@ -478,7 +471,7 @@ int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
     if (FMeshes[meshIndex] >= 0) {
         node["mesh"] = FMeshes[meshIndex];
         if (!FWireframes[meshIndex].empty())
-            node["extras"][WireframeKey] = FWireframes[meshIndex];
+            node["extras"][GltfWireframeKey] = FWireframes[meshIndex]; // readers pass node extras on most widely
     }
     if (const TgrTreePtr& child = mesh.GetChild(0); child && child->Is<TgrLight>()) {
         const auto& light = static_cast<const TgrLight&>(*child);

@@ -21,6 +21,12 @@
 
 namespace vendrake {
 
+// The node extras key that marks a mesh's wireframe materials: an object from
+// each glTF material's index (as text) to its line width. That mesh's line
+// primitives with one of those materials hold each triangle as its three
+// edges a-b, b-c, c-a.
+inline constexpr const char* GltfWireframeKey = "y3d_wireframe";
+
 class EExportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

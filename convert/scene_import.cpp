@@ -1,6 +1,7 @@
 #include "convert/scene_import.h"
 
 #include "convert/output_files.h"
+#include "convert/scene_export.h"
 #include "convert/texture_images.h"
 #include "scenefile/scene_writer.h"
 #include "stream/stream.h"
@@ -137,36 +138,37 @@ std::size_t KeyAfter(const TKey* keys, unsigned count, double time)
     return static_cast<std::size_t>(found - keys);
 }
 
-TVec Sample(const aiVectorKey* keys, unsigned count, double time)
+TQ ToDouble(const aiQuaternion& q) { return TQ(q.w, q.x, q.y, q.z); }
+
+// The value of a key list at time: the first or last key's outside them,
+// else blend(earlier, later, fraction between them).
+template <typename TKey, typename TBlend>
+auto Sample(const TKey* keys, unsigned count, double time, TBlend blend)
 {
     if (time <= keys[0].mTime)
         return ToDouble(keys[0].mValue);
     const std::size_t i = KeyAfter(keys, count, time);
     if (i >= count)
         return ToDouble(keys[count - 1].mValue);
-    const aiVectorKey& a = keys[i - 1];
-    const aiVectorKey& b = keys[i];
+    const TKey& a = keys[i - 1];
+    const TKey& b = keys[i];
     const double span = b.mTime - a.mTime;
     const double f = span > 0 ? (time - a.mTime) / span : 1;
-    return ToDouble(a.mValue) + (ToDouble(b.mValue) - ToDouble(a.mValue)) * f;
+    return blend(ToDouble(a.mValue), ToDouble(b.mValue), f);
 }
 
-TQ ToDouble(const aiQuaternion& q) { return TQ(q.w, q.x, q.y, q.z); }
+TVec Sample(const aiVectorKey* keys, unsigned count, double time)
+{
+    return Sample(keys, count, time, [](const TVec& a, const TVec& b, double f) { return a + (b - a) * f; });
+}
 
 TQ Sample(const aiQuatKey* keys, unsigned count, double time)
 {
-    if (time <= keys[0].mTime)
-        return ToDouble(keys[0].mValue);
-    const std::size_t i = KeyAfter(keys, count, time);
-    if (i >= count)
-        return ToDouble(keys[count - 1].mValue);
-    const aiQuatKey& a = keys[i - 1];
-    const aiQuatKey& b = keys[i];
-    const double span = b.mTime - a.mTime;
-    const double f = span > 0 ? (time - a.mTime) / span : 1;
-    TQ out;
-    TQ::Interpolate(out, ToDouble(a.mValue), ToDouble(b.mValue), f);
-    return out.Normalize();
+    return Sample(keys, count, time, [](const TQ& a, const TQ& b, double f) {
+        TQ out;
+        TQ::Interpolate(out, a, b, f);
+        return out.Normalize();
+    });
 }
 
 struct TChannel {
@@ -771,8 +773,7 @@ void TImporter::WarnAboutMeshes()
 
 // y3d export writes a wireframe material's triangles as lines, three to a
 // triangle in its winding, and names such materials, with their line
-// widths, in the extras of the nodes that use them: "y3d_wireframe", an
-// object from the glTF material's index to its width. The glTF reader keeps
+// widths, in the extras of the nodes that use them (GltfWireframeKey). The glTF reader keeps
 // the materials' order and hands node extras on as metadata. A material
 // becomes a wireframe only once lines of it do make triangles: a file
 // another tool wrote back may keep the mark and lose the order.
@@ -784,7 +785,7 @@ void TImporter::ReadWireframes()
         const aiMetadata* extras = node->mMetaData;
         const aiMetadata* marked = nullptr;
         for (unsigned i = 0; extras && i < extras->mNumProperties; ++i)
-            if (extras->mKeys[i] == aiString("y3d_wireframe") && extras->mValues[i].mType == AI_AIMETADATA)
+            if (extras->mKeys[i] == aiString(GltfWireframeKey) && extras->mValues[i].mType == AI_AIMETADATA)
                 marked = static_cast<const aiMetadata*>(extras->mValues[i].mData);
         for (unsigned i = 0; marked && i < marked->mNumProperties; ++i) {
             const std::string key = marked->mKeys[i].C_Str();
@@ -925,19 +926,20 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
                 else
                     d.Indices.insert(d.Indices.end(), {a, b, c});
             }
-        }
-        for (unsigned f = 0; f < m->mNumFaces && !wireframe; ++f) {
-            const aiFace& face = m->mFaces[f];
-            const unsigned corners = face.mNumIndices;
-            if ((faceMode == 4 && corners != 3) || (faceMode == 1 && corners != 2) || (faceMode == 0 && corners != 1))
-                continue;
-            if (faceMode == 4 && mirrored) {
-                d.Indices.insert(d.Indices.end(), {base + std::int32_t(face.mIndices[0]),
-                                                   base + std::int32_t(face.mIndices[2]),
-                                                   base + std::int32_t(face.mIndices[1])});
-            } else {
-                for (unsigned c = 0; c < corners; ++c)
-                    d.Indices.push_back(base + std::int32_t(face.mIndices[c]));
+        } else {
+            for (unsigned f = 0; f < m->mNumFaces; ++f) {
+                const aiFace& face = m->mFaces[f];
+                const unsigned corners = face.mNumIndices;
+                if ((faceMode == 4 && corners != 3) || (faceMode == 1 && corners != 2) || (faceMode == 0 && corners != 1))
+                    continue;
+                if (faceMode == 4 && mirrored) {
+                    d.Indices.insert(d.Indices.end(), {base + std::int32_t(face.mIndices[0]),
+                                                       base + std::int32_t(face.mIndices[2]),
+                                                       base + std::int32_t(face.mIndices[1])});
+                } else {
+                    for (unsigned c = 0; c < corners; ++c)
+                        d.Indices.push_back(base + std::int32_t(face.mIndices[c]));
+                }
             }
         }
         const auto count = static_cast<std::int32_t>(d.Indices.size()) - first;
