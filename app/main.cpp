@@ -6,6 +6,7 @@
 #include "app/res_change.h"
 #include "engine/renderer.h"
 #include "platform/application.h"
+#include "platform/audio.h"
 #include "platform/clock.h"
 
 #include <cstdint>
@@ -87,6 +88,8 @@ int main(int argc, char** argv)
         renderer->CreateThread();
         // A failure while painting ends the run like one during start-up.
         renderer->Thread()->SetOnFailure([] { Application().Terminate(); });
+        // The song and the pictures count from the same instant.
+        renderer->Thread()->SetOnClockStart([](std::int64_t origin) { SetMusicClockOrigin(origin); });
         if (options.Frames > 0 || options.Stats)
             renderer->Thread()->SetOnFrame([&stats] {
                 std::int64_t now = 0;

@@ -81,6 +81,8 @@ void TRenderThread::PaintFrames()
 {
     QueryPerformanceFrequency(&FFrequency);
     QueryPerformanceCounter(&FLastCount);
+    if (FOnClockStart)
+        FOnClockStart(FLastCount);
     while (!Terminated()) {
         FPainted.Clear();
         std::int64_t now = 0;

@@ -33,6 +33,11 @@ public:
     // the viewport update, anything the frame loop throws), before the body
     // ends; the exception is then FatalException's. Set before Resume.
     void SetOnFailure(std::function<void()> handler) { FOnFailure = std::move(handler); }
+    // Called on the render thread once, with the performance-counter reading
+    // the frame clock counts from (its time 0), before the first frame; set
+    // before Resume. Whatever must keep step with the pictures (the music)
+    // takes its origin from here.
+    void SetOnClockStart(std::function<void(std::int64_t origin)> handler) { FOnClockStart = std::move(handler); }
 
     // The thread body: binds the context, then measures and paints frames
     // until Terminated, then finishes and releases the context.
@@ -75,6 +80,7 @@ protected:
     float FDelta = 0;
     std::function<void()> FOnFrame;
     std::function<void()> FOnFailure;
+    std::function<void(std::int64_t)> FOnClockStart;
 };
 
 } // namespace vendrake

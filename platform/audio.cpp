@@ -230,6 +230,8 @@ public:
         return true;
     }
 
+    void SetClockOrigin(std::int64_t origin) { FOrigin = origin; }
+
     std::string OutputDriver() {
         std::lock_guard lock(FLock);
         return FOutputDriver;
@@ -332,6 +334,7 @@ private:
     TMusicStream* FRequested = nullptr;
     std::atomic<std::uint64_t> FRequests{0};  // counts play requests
     std::atomic<bool> FStop{false};
+    std::atomic<std::int64_t> FOrigin{0};  // 0: the moment of the play request
     bool FQuit = false;
 };
 
@@ -364,6 +367,8 @@ HSTREAM BASS_StreamCreateFile(std::int32_t mem, const void* file, std::uint64_t 
 std::int32_t BASS_StreamPlay(HSTREAM handle, std::int32_t /*flush*/, std::uint32_t /*flags*/) {
     return Audio().Play(handle);
 }
+
+void SetMusicClockOrigin(std::int64_t performanceCount) { Audio().SetClockOrigin(performanceCount); }
 
 std::string AudioOutputDriver() { return Audio().OutputDriver(); }
 

@@ -38,6 +38,12 @@ std::int32_t BASS_StreamPlay(HSTREAM handle, std::int32_t flush, std::uint32_t f
 // torn down at process exit: the song ends where it is and the exit releases
 // the device.
 
+// The performance-counter reading (platform/clock.h) at which the song's
+// time is 0: the picture's clock starts there, and the sample heard at
+// counter c is the song's sample at (c - origin) / frequency. Until it is
+// set, the song counts from the moment it was asked to play.
+void SetMusicClockOrigin(std::int64_t performanceCount);
+
 // The libout123 driver the music went out through ("pulse", "alsa") once a
 // song has started; empty until then, and for good when no output opened.
 // After ShutdownAudioForTesting it still names the output that was closed.
