@@ -1,6 +1,7 @@
 // Vendrake: plays ZuzezurAdor.y3d with vendrake.mp3 from the working
 // directory in a borderless 800 by 600 window, with the display switched to
 // that size, until Escape (or a number of frames given with --frames).
+#include "app/app_icon.h"
 #include "app/main_form.h"
 #include "app/play_options.h"
 #include "app/res_change.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
         TApplication& application = Application();
         application.Initialize();
         application.Title = "Vendrake";
+        application.Icon = VendrakeIcon();
 
         form = std::make_unique<TForm1>(application);
         Form1 = form.get();
@@ -81,6 +83,12 @@ int main(int argc, char** argv)
         resChange->SetWidth(800);
         resChange->SetHeight(600);
         resChange->Apply();
+        // The window covers the monitor whose mode changed. Where no 800 by
+        // 600 mode could be had, it covers the monitor all the same, black,
+        // with the picture as large as ever in the middle; and whenever it
+        // loses the focus, the user's mode comes back until it returns.
+        Form1->CoverMonitor();
+        Form1->SetResChange(&*resChange);
 
         renderer->SetupDevice();
         Form1->LoadScene();
@@ -101,13 +109,18 @@ int main(int argc, char** argv)
 
         application.Run();
 
-        // The render thread must not draw into a window that is going away.
+        // The render thread must not draw into a window that is going away,
+        // and the focus handlers must not switch the mode again.
+        Form1->SetResChange(nullptr);
         renderer->StopThread();
         if (const std::exception_ptr failure = renderer->ThreadFailure())
             std::rethrow_exception(failure);
         resChange->Restore();
         if (options.Stats)
-            std::fprintf(stderr, "vendrake: %s\n", stats.Report(PeakResidentBytes(), AudioOutputDriver()).c_str());
+            std::fprintf(stderr, "vendrake: %s\n",
+                         stats.Report(PeakResidentBytes(), AudioOutputDriver(), Form1->MonitorWidth(),
+                                      Form1->MonitorHeight())
+                             .c_str());
         return 0;
     } catch (const std::exception& e) {
         Abandon(renderer.get(), resChange, e.what());

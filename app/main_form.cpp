@@ -1,10 +1,13 @@
 #include "app/main_form.h"
 
 #include "app/plane_setup.h"
+#include "app/res_change.h"
 #include "engine/effect_list.h"
 #include "engine/renderer.h"
 #include "engine/scene_player.h"
 #include "platform/application.h"
+#include "platform/display_mode.h"
+#include "platform/x_window.h"
 #include "platform/keys.h"
 
 #include <stdexcept>
@@ -26,6 +29,8 @@ TForm1::TForm1(TApplication& application) : TForm(application), dblBuffDraw1(*th
         FormKeyDown(sender, key, shift);
     };
     OnResize = [this](TForm& sender) { FormResize(sender); };
+    OnActivate = [this](TForm& sender) { FormActivate(sender); };
+    OnDeactivate = [this](TForm& sender) { FormDeactivate(sender); };
     dblBuffDraw1.SetAlign(TAlign::alClient);
     dblBuffDraw1.SetOnPaint([this](TCustomControl& sender) { dblBuffDraw1Paint(sender); });
 }
@@ -43,6 +48,37 @@ void TForm1::FormResize(TForm&)
 }
 
 void TForm1::dblBuffDraw1Paint(TCustomControl&) {}
+
+void TForm1::FormDeactivate(TForm&)
+{
+    if (!FResChange || !FullScreen())
+        return;
+    FResChange->Restore();
+    CoverMonitor();
+}
+
+void TForm1::FormActivate(TForm&)
+{
+    if (!FResChange || !FullScreen())
+        return;
+    FResChange->Apply();
+    CoverMonitor();
+}
+
+void TForm1::CoverMonitor()
+{
+    RECT monitor{Left(), Top(), Left() + Width(), Top() + Height()};
+    GetPresentationMonitor(&monitor);
+    FMonitorWidth = monitor.right - monitor.left;
+    FMonitorHeight = monitor.bottom - monitor.top;
+    // The surface keeps the size the form had when it filled it, and sits in
+    // the middle.
+    if (dblBuffDraw1.Align() == TAlign::alClient)
+        dblBuffDraw1.SetBounds(0, 0, ClientWidth(), ClientHeight());
+    dblBuffDraw1.SetAlign(TAlign::alCenter);
+    SetBounds(monitor.left, monitor.top, FMonitorWidth, FMonitorHeight);
+    SetFullScreen(true);
+}
 
 std::shared_ptr<TInternalEffectList> TForm1::CreateEffects()
 {

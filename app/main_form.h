@@ -17,6 +17,7 @@ class TApplication;
 class TInternalEffectList;
 class TMaxPlayer;
 class TRenderer;
+class TResChange;
 
 class TForm1 : public TForm {
 public:
@@ -32,10 +33,27 @@ public:
     void FormResize(TForm& Sender);
     // The render thread does all the painting.
     void dblBuffDraw1Paint(TCustomControl& Sender);
+    // Another window took the keyboard focus: the user gets their display
+    // mode back while the presentation plays on. Back in the focus, the
+    // presentation's mode returns.
+    void FormDeactivate(TForm& Sender);
+    void FormActivate(TForm& Sender);
+
+    // Covers the monitor the presentation plays on, black, with the drawing
+    // surface kept at its size and centred, and asks the window manager for
+    // full screen. Where the monitor has the surface's size (its mode was
+    // switched) the surface is all there is to see.
+    void CoverMonitor();
+    // That monitor's size as last covered.
+    int MonitorWidth() const { return FMonitorWidth; }
+    int MonitorHeight() const { return FMonitorHeight; }
 
     // Not owned.
     void SetRenderer(TRenderer* Renderer) { FRenderer = Renderer; }
     TRenderer* Renderer() const { return FRenderer; }
+    // The display-mode change the focus handlers take back and apply again;
+    // not owned.
+    void SetResChange(TResChange* ResChange) { FResChange = ResChange; }
     // A new list holding a new scene player (also kept in MaxPlayer) whose
     // after-load notification is SceneLoaded.
     std::shared_ptr<TInternalEffectList> CreateEffects();
@@ -55,6 +73,9 @@ public:
 
 private:
     TRenderer* FRenderer = nullptr;
+    TResChange* FResChange = nullptr;
+    int FMonitorWidth = 0;
+    int FMonitorHeight = 0;
 };
 
 // Read from the working directory.

@@ -58,7 +58,8 @@ bool TFrameStats::FrameShown(std::int64_t nowNs)
     return FFrames == FLimit;
 }
 
-std::string TFrameStats::Report(std::int64_t peakBytes, const std::string& soundDriver) const
+std::string TFrameStats::Report(std::int64_t peakBytes, const std::string& soundDriver, int monitorWidth,
+                                int monitorHeight) const
 {
     char text[256];
     const double peakMiB = double(peakBytes) / (1024.0 * 1024.0);
@@ -76,7 +77,10 @@ std::string TFrameStats::Report(std::int64_t peakBytes, const std::string& sound
                       "peak memory %.1f MiB",
                       firstMs, FFrames, perSecond, peakMiB);
     }
-    return text + (soundDriver.empty() ? std::string("; no sound output") : "; sound through " + soundDriver);
+    std::string report = text + (soundDriver.empty() ? std::string("; no sound output") : "; sound through " + soundDriver);
+    const std::string monitor = std::to_string(monitorWidth) + "x" + std::to_string(monitorHeight);
+    report += monitor == "800x600" ? "; mode " + monitor : "; centred on " + monitor;
+    return report;
 }
 
 std::int64_t PeakResidentBytes()

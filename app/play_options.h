@@ -36,9 +36,12 @@ public:
 
     std::int64_t Frames() const { return FFrames; }
     // "first frame 84.2 ms after start; 300 frames, 29.4 per second after
-    // the first; peak memory 61.3 MiB; sound through pulse"; soundDriver is
-    // the audio output's driver, empty when no sound played.
-    std::string Report(std::int64_t peakBytes, const std::string& soundDriver) const;
+    // the first; peak memory 61.3 MiB; sound through pulse; mode 800x600";
+    // soundDriver is the audio output's driver, empty when no sound played;
+    // the monitor's size tells whether the picture filled it ("mode
+    // 800x600") or sat in its middle ("centred on 1280x720").
+    std::string Report(std::int64_t peakBytes, const std::string& soundDriver, int monitorWidth,
+                       int monitorHeight) const;
 
 private:
     std::int64_t FStart;

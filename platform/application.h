@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct _XDisplay;
 
@@ -18,6 +19,14 @@ namespace vendrake {
 
 class TForm;
 class TXConnection;
+
+// One size of an application's icon: Width by Height pixels as 0xAARRGGBB,
+// the top row first.
+struct TIconImage {
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint32_t> Pixels;
+};
 
 // True on the thread the process started on.
 bool IsMainThread();
@@ -78,6 +87,9 @@ public:
     std::string Title;
     // Run shows the main form (the first form created) when it is hidden.
     bool ShowMainForm = true;
+    // What task lists and window switchers show for the main form; set it
+    // before the form's window is made.
+    std::vector<TIconImage> Icon;
 
     // Opens the X connection; an empty name means $DISPLAY. Throws
     // std::runtime_error("cannot open X display ':5'") when there is none.

@@ -1,4 +1,5 @@
 #include "platform/display_mode.h"
+#include "platform/application.h"
 #include "platform/x_window.h"
 
 #include <X11/Xlib.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,94 +83,88 @@ TScreenSize Resized(const TScreenSize& from, int width, int height)
 }
 
 // ---------------------------------------------------------------------------
-// A connection of our own for one call, with RandR 1.2 or later. Xlib reports
-// protocol errors through one process-wide handler; while the connection is
-// open, errors on it are recorded instead of ending the process, and errors
-// on other connections go on to the handler that was installed before.
+// The connection a call works on: the toolkit's, once the application has
+// opened it, else one of our own for the call. Servers that emulate mode
+// changes per client (Xwayland) show a change only to the windows of the
+// connection that made it, so the program's window must be on the same one.
+// Protocol errors on it are recorded, not fatal, while the call runs.
 
 class TRandRConnection {
 public:
-    TRandRConnection() : FDisplay((EnsureXThreads(), XOpenDisplay(nullptr)))
+    TRandRConnection()
     {
+        EnsureXThreads();
+        FDisplay = Application().Connection();
+        if (!FDisplay) {
+            FOwn.reset(XOpenDisplay(nullptr));
+            FDisplay = FOwn.get();
+        }
         if (!FDisplay)
             return;
+        FTrap.emplace(FDisplay);
         int eventBase = 0, errorBase = 0, major = 0;
-        if (!XRRQueryExtension(FDisplay.get(), &eventBase, &errorBase) ||
-            !XRRQueryVersion(FDisplay.get(), &major, &FMinor) || major < 1 ||
+        if (!XRRQueryExtension(FDisplay, &eventBase, &errorBase) ||
+            !XRRQueryVersion(FDisplay, &major, &FMinor) || major < 1 ||
             (major == 1 && FMinor < 2)) {
-            FDisplay.reset();
+            FRandR = false;
             return;
         }
         if (major > 1)
             FMinor = std::numeric_limits<int>::max();
-        FRoot = DefaultRootWindow(FDisplay.get());
-        Trapping = this;
-        FPrevious = XSetErrorHandler(&TRandRConnection::OnError);
-    }
-
-    ~TRandRConnection()
-    {
-        if (!FDisplay)
-            return;
-        XSync(FDisplay.get(), False);
-        XSetErrorHandler(FPrevious);
-        Trapping = nullptr;
+        FRandR = true;
     }
 
     TRandRConnection(const TRandRConnection&) = delete;
     TRandRConnection& operator=(const TRandRConnection&) = delete;
 
-    explicit operator bool() const { return FDisplay != nullptr; }
-    Display* Get() const { return FDisplay.get(); }
-    Window Root() const { return FRoot; }
+    // A display with RandR 1.2 or later.
+    explicit operator bool() const { return FDisplay && FRandR; }
+    bool HasDisplay() const { return FDisplay != nullptr; }
+    Display* Get() const { return FDisplay; }
+    Window Root() const { return DefaultRootWindow(FDisplay); }
     bool HasVersion13() const { return FMinor >= 3; }
 
     // Waits until the server has handled everything sent so far; true when
     // any of it failed since the last call.
     bool Failed()
     {
-        XSync(FDisplay.get(), False);
-        const bool failed = FFailed;
-        FFailed = false;
+        const bool failed = FTrap->Failed();
+        FTrap.reset();
+        FTrap.emplace(FDisplay);
         return failed;
     }
 
     ResourcesPtr Resources() const
     {
-        return ResourcesPtr(HasVersion13() ? XRRGetScreenResourcesCurrent(Get(), FRoot)
-                                           : XRRGetScreenResources(Get(), FRoot));
+        return ResourcesPtr(HasVersion13() ? XRRGetScreenResourcesCurrent(Get(), Root())
+                                           : XRRGetScreenResources(Get(), Root()));
     }
 
-    // The screen as this connection found it; a server that reports no
+    // The screen as the server has it now. Xlib's copy of the screen is only
+    // brought up to date by events that a long-lived connection may not
+    // have read yet, so the size is asked for; the physical size follows
+    // from Xlib's copy at the same resolution. A server that reports no
     // physical size gets one for 96 dpi, since RandR refuses a size of 0 mm.
     TScreenSize Screen() const
     {
         const int s = DefaultScreen(Get());
-        TScreenSize size{DisplayWidth(Get(), s), DisplayHeight(Get(), s),
-                         DisplayWidthMM(Get(), s), DisplayHeightMM(Get(), s)};
-        if (size.MmWidth <= 0 || size.MmHeight <= 0)
-            size = Resized({}, size.Width, size.Height);
-        return size;
+        TScreenSize known{DisplayWidth(Get(), s), DisplayHeight(Get(), s), DisplayWidthMM(Get(), s),
+                          DisplayHeightMM(Get(), s)};
+        if (known.MmWidth <= 0 || known.MmHeight <= 0)
+            known = Resized({}, known.Width, known.Height);
+        XWindowAttributes root{};
+        if (!XGetWindowAttributes(Get(), Root(), &root) || known.SamePixels({root.width, root.height}))
+            return known;
+        return Resized(known, root.width, root.height);
     }
 
 private:
-    static int OnError(Display* display, XErrorEvent* error)
-    {
-        if (Trapping && display == Trapping->Get()) {
-            Trapping->FFailed = true;
-            return 0;
-        }
-        return Trapping && Trapping->FPrevious ? Trapping->FPrevious(display, error) : 0;
-    }
-
-    // One connection at a time: every call runs under the module's lock.
-    static inline TRandRConnection* Trapping = nullptr;
-
-    DisplayPtr FDisplay;
-    Window FRoot = None;
+    DisplayPtr FOwn;
+    Display* FDisplay = nullptr;
+    // Declared after the connection: goes before it closes.
+    std::optional<TXErrorTrap> FTrap;
     int FMinor = 0;
-    bool FFailed = false;
-    XErrorHandler FPrevious = nullptr;
+    bool FRandR = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -199,27 +195,30 @@ bool SwapsAxes(Rotation r)
     return (r & (RR_Rotate_90 | RR_Rotate_270)) != 0;
 }
 
-// The CRTC we switch, as it is now.
+// A lit CRTC as it is now.
 struct TTarget {
     TCrtcConfig Config;
     unsigned Width = 0;  // as shown, rotation applied
     unsigned Height = 0;
     double Refresh = 0;
+
+    bool Contains(int x, int y) const
+    {
+        return x >= Config.X && y >= Config.Y && x < Config.X + static_cast<int>(Width) &&
+               y < Config.Y + static_cast<int>(Height);
+    }
 };
 
-std::optional<TTarget> ReadTarget(Display* dpy, XRRScreenResources* res, RROutput output)
+std::optional<TTarget> ReadCrtc(Display* dpy, XRRScreenResources* res, RRCrtc id)
 {
-    OutputInfoPtr info(XRRGetOutputInfo(dpy, res, output));
-    if (!info || info->crtc == None)
-        return std::nullopt;
-    CrtcInfoPtr crtc(XRRGetCrtcInfo(dpy, res, info->crtc));
+    CrtcInfoPtr crtc(XRRGetCrtcInfo(dpy, res, id));
     if (!crtc || crtc->mode == None || crtc->noutput < 1 || crtc->noutput > MaxOutputs)
         return std::nullopt;
     const XRRModeInfo* mode = FindMode(*res, crtc->mode);
     if (!mode)
         return std::nullopt;
     TTarget t;
-    t.Config.Crtc = info->crtc;
+    t.Config.Crtc = id;
     t.Config.Mode = crtc->mode;
     t.Config.X = crtc->x;
     t.Config.Y = crtc->y;
@@ -232,7 +231,17 @@ std::optional<TTarget> ReadTarget(Display* dpy, XRRScreenResources* res, RROutpu
     return t;
 }
 
-// The primary output's CRTC, else that of the first connected output that has one.
+std::optional<TTarget> ReadTarget(Display* dpy, XRRScreenResources* res, RROutput output)
+{
+    OutputInfoPtr info(XRRGetOutputInfo(dpy, res, output));
+    if (!info || info->crtc == None)
+        return std::nullopt;
+    return ReadCrtc(dpy, res, info->crtc);
+}
+
+// The monitor the user is looking at: the primary output's CRTC, else the
+// one showing the pointer, else that of the first connected output that has
+// one.
 std::optional<TTarget> FindTarget(TRandRConnection& x, XRRScreenResources* res)
 {
     if (x.HasVersion13()) {
@@ -241,13 +250,23 @@ std::optional<TTarget> FindTarget(TRandRConnection& x, XRRScreenResources* res)
             if (auto t = ReadTarget(x.Get(), res, primary))
                 return t;
     }
+    Window root = None, child = None;
+    int pointerX = 0, pointerY = 0, windowX = 0, windowY = 0;
+    unsigned buttons = 0;
+    const bool pointer = XQueryPointer(x.Get(), x.Root(), &root, &child, &pointerX, &pointerY,
+                                       &windowX, &windowY, &buttons) != False;
+    std::optional<TTarget> first;
     for (int i = 0; i < res->noutput; ++i) {
         OutputInfoPtr info(XRRGetOutputInfo(x.Get(), res, res->outputs[i]));
-        if (info && info->connection == RR_Connected && info->crtc != None)
-            if (auto t = ReadTarget(x.Get(), res, res->outputs[i]))
-                return t;
+        if (!info || info->connection != RR_Connected || info->crtc == None)
+            continue;
+        std::optional<TTarget> t = ReadTarget(x.Get(), res, res->outputs[i]);
+        if (t && pointer && t->Contains(pointerX, pointerY))
+            return t;
+        if (t && !first)
+            first = t;
     }
-    return std::nullopt;
+    return first;
 }
 
 // Of the modes of the requested size that every output on the CRTC can show,
@@ -286,31 +305,79 @@ RRMode ChooseMode(Display* dpy, XRRScreenResources* res, const TTarget& target, 
     return best;
 }
 
-// The smallest screen holding every lit CRTC, with `changed` shown at x, y in
-// width by height.
-std::pair<int, int> LayoutExtent(Display* dpy, XRRScreenResources* res, RRCrtc changed, int x,
-                                 int y, unsigned width, unsigned height)
-{
-    int right = x + static_cast<int>(width);
-    int bottom = y + static_cast<int>(height);
-    for (int i = 0; i < res->ncrtc; ++i) {
-        if (res->crtcs[i] == changed)
-            continue;
-        CrtcInfoPtr c(XRRGetCrtcInfo(dpy, res, res->crtcs[i]));
-        if (c && c->mode != None) {
-            right = std::max(right, c->x + static_cast<int>(c->width));
-            bottom = std::max(bottom, c->y + static_cast<int>(c->height));
-        }
+// CRTCs with the configuration to give them, the switched one first.
+constexpr int MaxCrtcs = 8;
+
+struct TLayout {
+    std::array<TCrtcConfig, MaxCrtcs> Crtcs{};
+    int Count = 0;
+
+    bool Has(RRCrtc crtc) const
+    {
+        return std::any_of(Crtcs.begin(), Crtcs.begin() + Count,
+                           [&](const TCrtcConfig& c) { return c.Crtc == crtc; });
     }
-    return {right, bottom};
+    // False when the layout is full.
+    bool Add(const TCrtcConfig& config)
+    {
+        if (Count == MaxCrtcs)
+            return false;
+        Crtcs[static_cast<std::size_t>(Count++)] = config;
+        return true;
+    }
+};
+
+// The change of `target` to `mode`, shown in width by height, as layouts
+// before and after it. Every other lit CRTC that lies wholly right of or
+// below the target moves by the change of size, so the monitors keep their
+// places relative to each other with no strip between them that nobody
+// shows. `extent` receives the smallest screen that holds the new layout.
+void PlanLayout(Display* dpy, XRRScreenResources* res, const TTarget& target, RRMode mode,
+                unsigned width, unsigned height, TLayout& before, TLayout& after,
+                std::pair<int, int>& extent)
+{
+    TCrtcConfig changed = target.Config;
+    changed.Mode = mode;
+    before.Add(target.Config);
+    after.Add(changed);
+    const int dx = static_cast<int>(width) - static_cast<int>(target.Width);
+    const int dy = static_cast<int>(height) - static_cast<int>(target.Height);
+    extent = {changed.X + static_cast<int>(width), changed.Y + static_cast<int>(height)};
+    for (int i = 0; i < res->ncrtc; ++i) {
+        if (res->crtcs[i] == target.Config.Crtc)
+            continue;
+        const std::optional<TTarget> other = ReadCrtc(dpy, res, res->crtcs[i]);
+        if (!other)
+            continue;
+        TCrtcConfig moved = other->Config;
+        if (moved.X >= target.Config.X + static_cast<int>(target.Width))
+            moved.X = std::max(0, moved.X + dx);
+        if (moved.Y >= target.Config.Y + static_cast<int>(target.Height))
+            moved.Y = std::max(0, moved.Y + dy);
+        if ((moved.X != other->Config.X || moved.Y != other->Config.Y) &&
+            (before.Count == MaxCrtcs || !before.Add(other->Config) || !after.Add(moved)))
+            moved = other->Config;  // more monitors than we keep track of: it stays
+        extent.first = std::max(extent.first, moved.X + static_cast<int>(other->Width));
+        extent.second = std::max(extent.second, moved.Y + static_cast<int>(other->Height));
+    }
 }
 
-// Sets one CRTC and the screen size so that the CRTC always fits the screen:
-// the screen grows before the CRTC changes and shrinks after. True when the
-// CRTC took the new configuration; a screen that would not shrink afterwards
-// only leaves some unused desktop.
-bool SetLayout(TRandRConnection& x, XRRScreenResources* res, const TCrtcConfig& config,
-               const TScreenSize& target, const TScreenSize& current)
+bool SetCrtc(TRandRConnection& x, XRRScreenResources* res, const TCrtcConfig& config)
+{
+    std::array<RROutput, MaxOutputs> outputs = config.Outputs;
+    const Status status =
+        XRRSetCrtcConfig(x.Get(), res, config.Crtc, CurrentTime, config.X, config.Y, config.Mode,
+                         config.Orientation, outputs.data(), config.OutputCount);
+    return !x.Failed() && status == RRSetConfigSuccess;
+}
+
+// Sets the layout's CRTCs and the screen size so that every CRTC always fits
+// the screen: the screen grows before the CRTCs change and shrinks after.
+// True when every CRTC took its new configuration; otherwise those already
+// set go back to `undo` (when given) and the screen to its size. A screen
+// that would not shrink afterwards only leaves some unused desktop.
+bool SetLayout(TRandRConnection& x, XRRScreenResources* res, const TLayout& layout,
+               const TLayout* undo, const TScreenSize& target, const TScreenSize& current)
 {
     Display* dpy = x.Get();
     const TScreenSize grown = Resized(current, std::max(current.Width, target.Width),
@@ -322,11 +389,11 @@ bool SetLayout(TRandRConnection& x, XRRScreenResources* res, const TCrtcConfig& 
         if (x.Failed())
             return false;
     }
-    std::array<RROutput, MaxOutputs> outputs = config.Outputs;
-    const Status status =
-        XRRSetCrtcConfig(dpy, res, config.Crtc, CurrentTime, config.X, config.Y, config.Mode,
-                         config.Orientation, outputs.data(), config.OutputCount);
-    if (x.Failed() || status != RRSetConfigSuccess) {
+    for (int i = 0; i < layout.Count; ++i) {
+        if (SetCrtc(x, res, layout.Crtcs[static_cast<std::size_t>(i)]))
+            continue;
+        for (int j = 0; undo && j < i; ++j)
+            SetCrtc(x, res, undo->Crtcs[static_cast<std::size_t>(j)]);
         if (grows)
             XRRSetScreenSize(dpy, x.Root(), current.Width, current.Height, current.MmWidth,
                              current.MmHeight);
@@ -346,7 +413,7 @@ bool SetLayout(TRandRConnection& x, XRRScreenResources* res, const TCrtcConfig& 
 // g_armed and g_extent.
 
 struct TUserMode {
-    TCrtcConfig Config;
+    TLayout Layout;  // every CRTC a change in force has touched, as it was
     TScreenSize Screen;
 };
 
@@ -573,13 +640,15 @@ void RestoreFromSignal()
     const TScreenSize& user = g_plan.User.Screen;
     const TScreenSize grown{static_cast<int>(extent >> 16), static_cast<int>(extent & 0xffff),
                             user.MmWidth, user.MmHeight};
-    std::uint8_t request[20 + 28 + 4 * MaxOutputs + 20 + 4];
+    std::uint8_t request[20 + MaxCrtcs * (28 + 4 * MaxOutputs) + 20 + 4];
     std::size_t size = 0;
     size += PutSetScreenSize(request + size, grown);
-    size += PutSetCrtcConfig(request + size, g_plan.User.Config);
+    const TLayout& layout = g_plan.User.Layout;
+    for (int i = 0; i < layout.Count; ++i)
+        size += PutSetCrtcConfig(request + size, layout.Crtcs[static_cast<std::size_t>(i)]);
     size += PutSetScreenSize(request + size, user);
     size += PutGetInputFocus(request + size);
-    const std::uint16_t last = static_cast<std::uint16_t>(g_plan.NextSequence + 3);
+    const std::uint16_t last = static_cast<std::uint16_t>(g_plan.NextSequence + layout.Count + 2);
     constexpr int LimitMs = 2000;
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -598,14 +667,31 @@ struct TSignalSlot {
     bool Installed;
 };
 
-std::array<TSignalSlot, 6> g_slots{{
-    {SIGINT, false, {}, false},
-    {SIGTERM, false, {}, false},
-    {SIGHUP, false, {}, false},
-    {SIGSEGV, true, {}, false},
-    {SIGBUS, true, {}, false},
-    {SIGABRT, true, {}, false},
-}};
+// Every signal whose default action ends the process (SIGKILL and SIGSTOP
+// aside, which nobody can catch), the real-time ones included.
+constexpr int MaxSignals = 64;
+std::array<TSignalSlot, MaxSignals> g_slots{};
+int g_slotCount = 0;
+
+void ListSignals()
+{
+    if (g_slotCount > 0)
+        return;
+    // Raised by a fault in the program itself: it goes down whatever a
+    // handler does.
+    for (int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGILL, SIGFPE, SIGTRAP, SIGSYS})
+        g_slots[static_cast<std::size_t>(g_slotCount++)] = {signal, true, {}, false};
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE,
+                       SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO, SIGPWR, SIGSTKFLT})
+        g_slots[static_cast<std::size_t>(g_slotCount++)] = {signal, false, {}, false};
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX && g_slotCount < MaxSignals; ++signal)
+        g_slots[static_cast<std::size_t>(g_slotCount++)] = {signal, false, {}, false};
+}
+
+std::span<TSignalSlot> Slots()
+{
+    return {g_slots.data(), static_cast<std::size_t>(g_slotCount)};
+}
 
 bool IsHandler(const struct sigaction& action)
 {
@@ -626,7 +712,7 @@ void OnSignal(int signal, siginfo_t* info, void* context)
 {
     const int savedErrno = errno;
     const TSignalSlot* slot = nullptr;
-    for (const TSignalSlot& s : g_slots)
+    for (const TSignalSlot& s : Slots())
         if (s.Signal == signal)
             slot = &s;
     const bool chains = slot && IsHandler(slot->Previous);
@@ -653,13 +739,14 @@ void OnSignal(int signal, siginfo_t* info, void* context)
 
 void InstallSignalHandlers()
 {
+    ListSignals();
     struct sigaction ours {};
     ours.sa_sigaction = &OnSignal;
     ours.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
     sigemptyset(&ours.sa_mask);
-    for (const TSignalSlot& s : g_slots)
+    for (const TSignalSlot& s : Slots())
         sigaddset(&ours.sa_mask, s.Signal);
-    for (TSignalSlot& s : g_slots) {
+    for (TSignalSlot& s : Slots()) {
         if (s.Installed)
             continue;
         struct sigaction current {};
@@ -675,7 +762,7 @@ void InstallSignalHandlers()
 
 void RemoveSignalHandlers()
 {
-    for (TSignalSlot& s : g_slots) {
+    for (TSignalSlot& s : Slots()) {
         if (!s.Installed)
             continue;
         struct sigaction current {};
@@ -693,11 +780,12 @@ class TTerminationBlock {
 public:
     TTerminationBlock()
     {
+        ListSignals();
         sigset_t set;
         sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGHUP);
+        for (const TSignalSlot& s : Slots())
+            if (!s.Fatal)
+                sigaddset(&set, s.Signal);
         pthread_sigmask(SIG_BLOCK, &set, &FSaved);
     }
     ~TTerminationBlock() { pthread_sigmask(SIG_SETMASK, &FSaved, nullptr); }
@@ -720,8 +808,10 @@ thread_local bool t_inCall = false;
 void RestoreAtExit()
 {
     std::unique_lock lock(g_lock, std::defer_lock);
-    if (t_inCall || !lock.try_lock()) {
-        // The prepared path needs neither the lock nor Xlib.
+    // The prepared path needs neither the lock nor Xlib, nor the
+    // application's connection, whose loss may be why the process is ending
+    // (Xlib exits on a broken connection).
+    if (t_inCall || !lock.try_lock() || (g_armed && Application().Connection())) {
         RestoreFromSignal();
         return;
     }
@@ -747,7 +837,7 @@ std::int32_t RestoreUserMode()
     if (!x)
         return DISP_CHANGE_FAILED;
     ResourcesPtr res = x.Resources();
-    if (!res || !SetLayout(x, res.get(), g_state.User.Config, g_state.User.Screen, x.Screen()))
+    if (!res || !SetLayout(x, res.get(), g_state.User.Layout, nullptr, g_state.User.Screen, x.Screen()))
         return DISP_CHANGE_FAILED;
     g_state.Changed = false;
     g_armed = false;
@@ -770,36 +860,47 @@ std::int32_t ChangeMode(const DEVMODEA& mode, std::uint32_t flags)
     const unsigned height = (mode.dmFields & DM_PELSHEIGHT) ? mode.dmPelsHeight : target->Height;
     if (width == target->Width && height == target->Height)
         return DISP_CHANGE_SUCCESSFUL;
-    TCrtcConfig next = target->Config;
-    next.Mode = ChooseMode(x.Get(), res.get(), *target, width, height);
-    if (next.Mode == None)
+    const RRMode chosen = ChooseMode(x.Get(), res.get(), *target, width, height);
+    if (chosen == None)
         return DISP_CHANGE_BADMODE;
     if (flags & CDS_TEST)
         return DISP_CHANGE_SUCCESSFUL;
 
     const TScreenSize screen = x.Screen();
-    const auto [right, bottom] =
-        LayoutExtent(x.Get(), res.get(), next.Crtc, next.X, next.Y, width, height);
-    const TScreenSize nextScreen = Resized(screen, right, bottom);
+    TLayout before, after;
+    std::pair<int, int> extent;
+    PlanLayout(x.Get(), res.get(), *target, chosen, width, height, before, after, extent);
+    const TScreenSize nextScreen = Resized(screen, extent.first, extent.second);
     const bool first = !g_state.Changed;
+    // The user's layout: as things were before the first change, and any
+    // monitor a later change moves for the first time as it is now.
+    TUserMode user = first ? TUserMode{{}, screen} : g_state.User;
+    for (int i = 0; i < before.Count; ++i)
+        if (!user.Layout.Has(before.Crtcs[static_cast<std::size_t>(i)].Crtc))
+            user.Layout.Add(before.Crtcs[static_cast<std::size_t>(i)]);
     TTerminationBlock block;
+    g_armed = false;
     if (first)
-        PrepareSignalPlan(x.Get(), res.get(), {target->Config, screen});
-    if (!SetLayout(x, res.get(), next, nextScreen, screen))
-        return DISP_CHANGE_FAILED;
-    WidenExtent(nextScreen);
-    if (first) {
+        PrepareSignalPlan(x.Get(), res.get(), user);
+    else
+        g_plan.User = user;
+    const bool done = SetLayout(x, res.get(), after, &before, nextScreen, screen);
+    if (done)
+        WidenExtent(nextScreen);
+    if (done && first) {
         g_state.Changed = true;
         g_state.Owner = getpid();
-        g_state.User = {target->Config, screen};
+        if (!g_state.ExitHookSet)
+            g_state.ExitHookSet = std::atexit(&RestoreAtExit) == 0;
+    }
+    if (g_state.Changed) {
+        g_state.User = user;
         if (g_plan.Fd >= 0) {
             g_armed = true;
             InstallSignalHandlers();
         }
-        if (!g_state.ExitHookSet)
-            g_state.ExitHookSet = std::atexit(&RestoreAtExit) == 0;
     }
-    return DISP_CHANGE_SUCCESSFUL;
+    return done ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_FAILED;
 }
 
 } // namespace
@@ -817,6 +918,31 @@ std::int32_t ChangeDisplaySettingsA(DEVMODEA* mode, std::uint32_t flags)
     if (mode->dmSize < offsetof(DEVMODEA, dmPelsHeight) + sizeof mode->dmPelsHeight)
         return DISP_CHANGE_BADPARAM;
     return ChangeMode(*mode, flags);
+}
+
+bool GetPresentationMonitor(RECT* monitor)
+{
+    if (!monitor)
+        return false;
+    std::lock_guard lock(g_lock);
+    TRandRConnection x;
+    if (!x.HasDisplay())
+        return false;
+    const TScreenSize screen = x.Screen();
+    *monitor = {0, 0, screen.Width, screen.Height};
+    ResourcesPtr res = x ? x.Resources() : nullptr;
+    if (!res)
+        return true;
+    std::optional<TTarget> target;
+    if (g_state.Changed && g_state.Owner == getpid())
+        target = ReadCrtc(x.Get(), res.get(), g_state.User.Layout.Crtcs[0].Crtc);
+    if (!target)
+        target = FindTarget(x, res.get());
+    if (target)
+        *monitor = {target->Config.X, target->Config.Y,
+                    target->Config.X + static_cast<std::int32_t>(target->Width),
+                    target->Config.Y + static_cast<std::int32_t>(target->Height)};
+    return true;
 }
 
 } // namespace vendrake

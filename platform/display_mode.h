@@ -8,11 +8,15 @@
 // SIGTERM and SIGHUP (restore, then die of the signal; a program that handles
 // one of them itself keeps it); SIGSEGV, SIGBUS and SIGABRT (best effort, over
 // an X connection opened before the change, then on to any crash handler the
-// program had). Signals the program ignores stay ignored.
+// program had), and every other signal whose default action ends the
+// process: the real-time ones, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE and the
+// rest. Signals the program ignores stay ignored.
 #include <cstddef>
 #include <cstdint>
 
 namespace vendrake {
+
+struct RECT;
 
 // Byte-for-byte the classic display-mode record: 156 bytes, no padding. Only
 // dmSize, dmFields, dmPelsWidth and dmPelsHeight are read.
@@ -79,12 +83,22 @@ constexpr std::int32_t DISP_CHANGE_NOTUPDATED = -3;
 constexpr std::int32_t DISP_CHANGE_BADFLAGS = -4;
 constexpr std::int32_t DISP_CHANGE_BADPARAM = -5;  // dmSize too small for the fields read
 
-// Switches the primary output (else the first connected output with a CRTC)
-// to a mode of the requested width and height, keeping the refresh rate
-// closest to the current one. A size field whose dmFields bit is clear keeps
+// Switches the primary output (else the connected output showing the
+// pointer, else the first connected one with a CRTC) to a mode of the
+// requested width and height, keeping the refresh rate closest to the current
+// one. Monitors right of or below it move with its new size, so they keep
+// their places next to it, and come back with the user's mode. A size field whose dmFields bit is clear keeps
 // its current value. A null record restores the user's mode; without a change
-// in force that is a successful no-op. On failure nothing changes. Connects to
-// the server named by DISPLAY.
+// in force that is a successful no-op. On failure nothing changes. Works on
+// the application's X connection once it is open (a server that emulates
+// mode changes per client, as Xwayland does, shows a change only to the
+// windows of the connection that made it), else on a connection of its own
+// to the server named by DISPLAY.
 std::int32_t ChangeDisplaySettingsA(DEVMODEA* mode, std::uint32_t flags);
+
+// The monitor a presentation plays on, in root-window coordinates: the one
+// whose mode a change in force switched, else the one a change would switch.
+// The whole screen when the server has no RandR 1.2; false without a display.
+bool GetPresentationMonitor(RECT* monitor);
 
 } // namespace vendrake

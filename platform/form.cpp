@@ -9,6 +9,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <unistd.h>
 #include <bit>
 #include <stdexcept>
 
@@ -156,6 +157,9 @@ HWND TCustomControl::Handle()
         FTop = 0;
         FWidth = FParent->ClientWidth();
         FHeight = FParent->ClientHeight();
+    } else if (FAlign == TAlign::alCenter) {
+        FLeft = (FParent->ClientWidth() - FWidth) / 2;
+        FTop = (FParent->ClientHeight() - FHeight) / 2;
     }
     TXWindowParams params;
     params.Parent = parent.Id();
@@ -195,8 +199,12 @@ void TCustomControl::SetAlign(TAlign align)
 
 void TCustomControl::Realign()
 {
-    if (FAlign == TAlign::alClient && FParent)
+    if (!FParent)
+        return;
+    if (FAlign == TAlign::alClient)
         SetBounds(0, 0, FParent->ClientWidth(), FParent->ClientHeight());
+    else if (FAlign == TAlign::alCenter)
+        SetBounds((FParent->ClientWidth() - FWidth) / 2, (FParent->ClientHeight() - FHeight) / 2, FWidth, FHeight);
 }
 
 void TCustomControl::Invalidate()
@@ -302,20 +310,7 @@ void TForm::ApplyWindowManagerHints()
     Display* display = FWindow->Connection();
     const Window id = FWindow->Id();
 
-    FWindow->SetTitle(FCaption);
-    // Task lists and window switchers name the application, not the form's
-    // caption: the main form stands for the application, so it carries the
-    // application's title as its EWMH name and icon names. WM_NAME keeps the
-    // caption.
-    const std::string& title = FApplication.Title;
-    if (FApplication.MainForm() == this && !title.empty()) {
-        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-        const auto* text = reinterpret_cast<const unsigned char*>(title.data());
-        const int length = static_cast<int>(title.size());
-        for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
-            XChangeProperty(display, id, XInternAtom(display, name, False), utf8, 8, PropModeReplace, text, length);
-        XSetIconName(display, id, title.c_str());
-    }
+    ApplyIdentity();
 
     Atom protocols[] = {FWmDeleteWindow};
     XSetWMProtocols(display, id, protocols, 1);
@@ -331,17 +326,125 @@ void TForm::ApplyWindowManagerHints()
     XSetWMNormalHints(display, id, &hints);
 
     long motif[5] = {MwmHintsDecorations, 0,
-                     FBorderStyle == TBorderStyle::bsNone ? 0 : MwmDecorAll, 0, 0};
+                     FBorderStyle == TBorderStyle::bsNone || FFullScreen ? 0 : MwmDecorAll, 0, 0};
     XChangeProperty(display, id, FMotifHints, FMotifHints, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(motif), 5);
+
+    // The window manager owns _NET_WM_STATE once the window is mapped; before
+    // that, the window says how it wants to start.
+    const Atom bypass = XInternAtom(display, "_NET_WM_BYPASS_COMPOSITOR", False);
+    if (FFullScreen) {
+        if (!FWindow->Mapped()) {
+            Atom state = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+            XChangeProperty(display, id, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32,
+                            PropModeReplace, reinterpret_cast<unsigned char*>(&state), 1);
+        }
+        long on = 1;
+        XChangeProperty(display, id, bypass, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&on), 1);
+    } else {
+        if (!FWindow->Mapped())
+            XDeleteProperty(display, id, XInternAtom(display, "_NET_WM_STATE", False));
+        XDeleteProperty(display, id, bypass);
+    }
     XFlush(display);
+}
+
+// Who the window belongs to, for window managers, task lists and tools that
+// look for a program's windows.
+void TForm::ApplyIdentity()
+{
+    Display* display = FWindow->Connection();
+    const Window id = FWindow->Id();
+
+    // The main form stands for the application: it carries the application's
+    // title as its names and its icon. Other forms are named by their caption.
+    const std::string& title = FApplication.Title;
+    const bool main = FApplication.MainForm() == this && !title.empty();
+    FWindow->SetTitle(main ? title : FCaption);
+    if (main) {
+        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+        const auto* text = reinterpret_cast<const unsigned char*>(title.data());
+        const int length = static_cast<int>(title.size());
+        for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
+            XChangeProperty(display, id, XInternAtom(display, name, False), utf8, 8, PropModeReplace, text, length);
+        XSetIconName(display, id, title.c_str());
+    }
+    const Atom iconAtom = XInternAtom(display, "_NET_WM_ICON", False);
+    if (main && !FApplication.Icon.empty()) {
+        // Width, height and the pixels of each size, one CARDINAL (a long to
+        // Xlib) each.
+        std::vector<long> icon;
+        for (const TIconImage& image : FApplication.Icon) {
+            if (image.Width <= 0 || image.Height <= 0 ||
+                image.Pixels.size() != static_cast<std::size_t>(image.Width) * static_cast<std::size_t>(image.Height))
+                continue;
+            icon.push_back(image.Width);
+            icon.push_back(image.Height);
+            icon.insert(icon.end(), image.Pixels.begin(), image.Pixels.end());
+        }
+        XChangeProperty(display, id, iconAtom, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(icon.data()), static_cast<int>(icon.size()));
+    } else {
+        XDeleteProperty(display, id, iconAtom);
+    }
+
+    long pid = static_cast<long>(getpid());
+    XChangeProperty(display, id, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+    // A process id means something only on its own machine.
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) {
+        char* hostList[] = {host};
+        XTextProperty machine{};
+        if (XStringListToTextProperty(hostList, 1, &machine)) {
+            XSetWMClientMachine(display, id, &machine);
+            XFree(machine.value);
+        }
+    }
+
+    // The window takes key presses: window managers give it the focus.
+    XWMHints wmHints{};
+    wmHints.flags = InputHint | StateHint;
+    wmHints.input = True;
+    wmHints.initial_state = NormalState;
+    XSetWMHints(display, id, &wmHints);
+}
+
+// After mapping, a change of state is a request to the window manager.
+void TForm::SendFullScreenState()
+{
+    Display* display = FWindow->Connection();
+    const Window root = RootWindow(display, FWindow->Screen());
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = FWindow->Id();
+    message.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = FFullScreen ? 1 : 0;  // _NET_WM_STATE_ADD, _NET_WM_STATE_REMOVE
+    message.xclient.data.l[1] = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False));
+    message.xclient.data.l[3] = 1;  // from an application
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
+    XFlush(display);
+}
+
+void TForm::SetFullScreen(bool on)
+{
+    if (on == FFullScreen)
+        return;
+    FFullScreen = on;
+    if (!FWindow)
+        return;
+    ApplyWindowManagerHints();
+    if (FWindow->Mapped())
+        SendFullScreenState();
 }
 
 void TForm::SetCaption(const std::string& caption)
 {
     FCaption = caption;
     if (FWindow)
-        FWindow->SetTitle(FCaption);
+        ApplyIdentity();
 }
 
 void TForm::SetBorderStyle(TBorderStyle style)
@@ -394,6 +497,54 @@ void TForm::Close()
         FApplication.Terminate();
     else
         Hide();
+}
+
+// Asked of the window manager, which decides the focus on an EWMH desktop,
+// and taken directly, which is how it goes without one.
+void TForm::TakeFocus()
+{
+    Display* display = FWindow->Connection();
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = FWindow->Id();
+    message.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = 1;  // from an application
+    message.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, RootWindow(display, FWindow->Screen()), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &message);
+    TXErrorTrap trap(display);  // not viewable yet inside a frame: no matter
+    XSetInputFocus(display, FWindow->Id(), RevertToParent, CurrentTime);
+}
+
+void TForm::FocusChanged(const XEvent& event)
+{
+    const XFocusChangeEvent& focus = event.xfocus;
+    // The focus moving inside the window, or a keyboard grab that comes and
+    // goes (a window manager's shortcut), leaves the window active.
+    if (focus.detail == NotifyInferior || focus.detail == NotifyPointer ||
+        focus.mode == NotifyGrab || focus.mode == NotifyUngrab)
+        return;
+    const bool active = event.type == FocusIn;
+    if (active == FActive)
+        return;
+    FActive = active;
+    if (active)
+        Activate();
+    else
+        Deactivate();
+}
+
+void TForm::Activate()
+{
+    if (OnActivate)
+        OnActivate(*this);
+}
+
+void TForm::Deactivate()
+{
+    if (OnDeactivate)
+        OnDeactivate(*this);
 }
 
 void TForm::KeyDown(std::uint16_t& key, TShiftState shift)
@@ -453,9 +604,12 @@ void TForm::HandleEvent(const XEvent& event)
             // Window managers may have placed the window as they liked.
             FPlaceAfterMap = false;
             FWindow->MoveResize(FLeft, FTop, FWidth, FHeight);
-            TXErrorTrap trap(display);  // not viewable yet inside a frame: no matter
-            XSetInputFocus(display, FWindow->Id(), RevertToParent, CurrentTime);
+            TakeFocus();
         }
+        break;
+    case FocusIn:
+    case FocusOut:
+        FocusChanged(event);
         break;
     case ClientMessage:
         if (event.xclient.message_type == FWmProtocols &&

@@ -24,7 +24,9 @@ class TCustomControl;
 struct TXWindow;
 
 enum class TBorderStyle { bsNone, bsSingle, bsSizeable };
-enum class TAlign { alNone, alClient };
+// alClient keeps a control filling its form's client area; alCenter keeps
+// its own size, centred in it.
+enum class TAlign { alNone, alClient, alCenter };
 
 // Modifier keys held during a key event.
 using TShiftState = unsigned;
@@ -102,7 +104,6 @@ public:
     void SetWidth(int value) { SetBounds(FLeft, FTop, value, FHeight); }
     void SetHeight(int value) { SetBounds(FLeft, FTop, FWidth, value); }
 
-    // alClient keeps the control filling its form's client area.
     TAlign Align() const { return FAlign; }
     void SetAlign(TAlign align);
 
@@ -170,9 +171,18 @@ public:
     HWND Handle();
     bool HandleAllocated() const { return FWindow != nullptr; }
 
+    // Full screen: the window manager is asked to show the window over the
+    // whole monitor its bounds lie on, with no decorations and no panels in
+    // front, and to leave it uncomposited. Set the bounds to that monitor
+    // too, for desktops without a window manager.
+    bool FullScreen() const { return FFullScreen; }
+    void SetFullScreen(bool on);
+
     void Show();
     void Hide();
     bool Visible() const { return FVisible; }
+    // The window has the keyboard focus.
+    bool Active() const { return FActive; }
     // Closing the main form ends the application's message loop; any other
     // form is hidden. The window manager's close button comes here.
     void Close();
@@ -182,6 +192,9 @@ public:
     std::function<void(TForm& Sender, std::uint16_t& Key, TShiftState Shift)> OnKeyDown;
     std::function<void(TForm& Sender, std::uint16_t& Key, TShiftState Shift)> OnKeyUp;
     std::function<void(TForm& Sender)> OnResize;
+    // The window took the keyboard focus, or lost it to another window.
+    std::function<void(TForm& Sender)> OnActivate;
+    std::function<void(TForm& Sender)> OnDeactivate;
 
 protected:
     virtual void KeyDown(std::uint16_t& key, TShiftState shift);
@@ -189,6 +202,8 @@ protected:
     // The client area was created or changed its size; aligned controls have
     // already followed. Calls OnResize when set.
     virtual void Resize();
+    virtual void Activate();
+    virtual void Deactivate();
 
 private:
     friend class TCustomControl;
@@ -196,6 +211,10 @@ private:
     void RemoveControl(TCustomControl& control);
     void HandleEvent(const _XEvent& event);
     void ApplyWindowManagerHints();
+    void ApplyIdentity();
+    void SendFullScreenState();
+    void TakeFocus();
+    void FocusChanged(const _XEvent& event);
     void SizeChanged();
 
     TApplication& FApplication;
@@ -209,6 +228,8 @@ private:
     int FWidth = 320;
     int FHeight = 240;
     bool FVisible = false;
+    bool FFullScreen = false;
+    bool FActive = false;
     bool FPlaceAfterMap = false;
     bool FReparented = false;  // a window manager put a frame around the window
     unsigned long FWmProtocols = 0;

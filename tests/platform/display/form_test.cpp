@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <unistd.h>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -134,12 +135,17 @@ TEST_F(FormTest, BorderlessFormKeepsItsGeometryAndTheSurfaceFollowsResizes)
     ASSERT_EQ(motif.size(), 5u);
     EXPECT_EQ(motif[0] & 2, 2);
     EXPECT_EQ(motif[2], 0);
-    // Task lists show the application's title; the caption stays the
-    // window's own name.
-    EXPECT_EQ(observer.TextProperty(formId, "WM_NAME"), "Form1");
-    for (const char* name : {"_NET_WM_NAME", "_NET_WM_ICON_NAME", "WM_ICON_NAME"})
+    // The main form stands for the application: window managers, task lists
+    // and tools see its title, its process and that it takes key presses.
+    for (const char* name : {"WM_NAME", "_NET_WM_NAME", "_NET_WM_ICON_NAME", "WM_ICON_NAME"})
         EXPECT_EQ(observer.TextProperty(formId, name), "Vendrake") << name;
+    EXPECT_EQ(form.Caption(), "Form1");
     EXPECT_EQ(observer.TextProperty(formId, "WM_CLASS"), std::string("Vendrake\0Vendrake\0", 18));
+    EXPECT_EQ(observer.LongProperty(formId, "_NET_WM_PID"), std::vector<long>{getpid()});
+    const std::vector<long> wmHints = observer.LongProperty(formId, "WM_HINTS");
+    ASSERT_GE(wmHints.size(), 2u);
+    EXPECT_EQ(wmHints[0] & InputHint, InputHint);
+    EXPECT_EQ(wmHints[1], True);
 
     std::vector<std::pair<int, int>> formSizes;
     RECT afterResize{};
