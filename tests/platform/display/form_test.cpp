@@ -183,6 +183,50 @@ TEST_F(FormTest, BorderlessFormKeepsItsGeometryAndTheSurfaceFollowsResizes)
     EXPECT_GT(paints.load(), 0) << "mapping the surface did not paint it";
 }
 
+TEST_F(FormTest, AFullScreenFormAsksForItBeforeMappingAndKeepsACentredSurfaceInTheMiddle)
+{
+    TForm form(application);
+    form.SetBorderStyle(TBorderStyle::bsNone);
+    form.SetBounds(0, 0, 1000, 700);
+    TCustomControl surface(form);
+    surface.SetBounds(0, 0, 800, 600);
+    surface.SetAlign(TAlign::alCenter);
+    form.SetFullScreen(true);
+    const Window formId = form.Handle()->Id();
+    const Window surfaceId = surface.Handle()->Id();
+
+    Display* d = observer.Get();
+    const auto atom = [&](const char* name) { return static_cast<long>(XInternAtom(d, name, False)); };
+    EXPECT_EQ(observer.LongProperty(formId, "_NET_WM_STATE"), std::vector<long>{atom("_NET_WM_STATE_FULLSCREEN")});
+    EXPECT_EQ(observer.LongProperty(formId, "_NET_WM_BYPASS_COMPOSITOR"), std::vector<long>{1});
+    XWindowAttributes at = observer.Attributes(surfaceId);
+    EXPECT_EQ(std::vector<int>({at.x, at.y, at.width, at.height}), std::vector<int>({100, 50, 800, 600}));
+
+    // What a window manager does with a full-screen window: the surface
+    // stays in the middle at its size.
+    form.Show();
+    TWatchdog watchdog(application, 20);
+    std::thread user([&] {
+        WaitForForm(formId);
+        // Again until it holds: the form places itself once it sees its map.
+        for (int i = 0; i < 20 && observer.Attributes(surfaceId).x != 240; ++i) {
+            XResizeWindow(d, formId, 1280, 720);
+            XFlush(d);
+            WaitUntil([&] { return observer.Attributes(surfaceId).x == 240; }, 0.5);
+        }
+        application.Terminate();
+    });
+    application.Run();
+    user.join();
+    at = observer.Attributes(surfaceId);
+    EXPECT_EQ(std::vector<int>({at.x, at.y, at.width, at.height}), std::vector<int>({240, 60, 800, 600}));
+
+    // Back to an ordinary window: its state is the window manager's to drop.
+    form.SetFullScreen(false);
+    XSync(application.Connection(), False);
+    EXPECT_TRUE(observer.LongProperty(formId, "_NET_WM_BYPASS_COMPOSITOR").empty());
+}
+
 TEST_F(FormTest, SurfaceIsNeverErasedAndItsCanvasDrawsBrushAndPen)
 {
     TForm form(application);

@@ -1,6 +1,8 @@
 #include "platform/display_mode.h"
 #include "tests/platform/xorg/mode_probe.h"
+#include "platform/x_window.h"
 
+#include <array>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -213,6 +215,12 @@ TEST_F(DisplayModeTest, EveryWayOutOfAProcessRestoresTheUserMode)
         {"SIGINT", nullptr, nullptr, SIGINT, SIGINT, 0},
         {"SIGTERM", nullptr, nullptr, SIGTERM, SIGTERM, 0},
         {"SIGHUP", nullptr, nullptr, SIGHUP, SIGHUP, 0},
+        // Every other signal whose default action ends the process.
+        {"SIGQUIT", nullptr, nullptr, SIGQUIT, SIGQUIT, 0},
+        {"SIGUSR1", nullptr, nullptr, SIGUSR1, SIGUSR1, 0},
+        {"SIGALRM", nullptr, nullptr, SIGALRM, SIGALRM, 0},
+        {"SIGPIPE", nullptr, nullptr, SIGPIPE, SIGPIPE, 0},
+        {"a real-time signal", nullptr, nullptr, SIGRTMIN + 3, SIGRTMIN + 3, 0},
         {"segmentation fault", nullptr, &Segfault, 0, SIGSEGV, 0},
         {"bus error", nullptr, &BusError, 0, SIGBUS, 0},
         {"abort", nullptr, [] { std::abort(); }, 0, SIGABRT, 0},
@@ -290,6 +298,89 @@ TEST_F(DisplayModeTest, RespectsSignalHandlersInstalledBefore)
     sigaction(SIGINT, nullptr, &now);
     EXPECT_EQ(now.sa_flags & SA_SIGINFO, saved.Int.sa_flags & SA_SIGINFO);
     EXPECT_EQ(now.sa_handler, saved.Int.sa_handler);
+}
+
+// The dummy driver's first two outputs side by side, for the scope's
+// duration; then DUMMY0 alone again, as the other tests expect it.
+struct TTwoMonitors {
+    explicit TTwoMonitors(const std::string& layout)
+    {
+        std::system("xrandr --addmode DUMMY1 1024x768 2>/dev/null; xrandr --addmode DUMMY1 800x600 2>/dev/null");
+        Ok = std::system(("xrandr " + layout).c_str()) == 0;
+    }
+    ~TTwoMonitors() { std::system("xrandr --output DUMMY1 --off --output DUMMY0 --mode 1024x768 --pos 0x0 --primary"); }
+    TTwoMonitors(const TTwoMonitors&) = delete;
+    TTwoMonitors& operator=(const TTwoMonitors&) = delete;
+    bool Ok = false;
+};
+
+// Where an output is shown: x, y, width, height.
+std::array<int, 4> Shown(const char* output)
+{
+    probe::TSession x;
+    std::array<int, 4> shown{};
+    for (int i = 0; x.Res && i < x.Res->noutput; ++i) {
+        XRROutputInfo* info = XRRGetOutputInfo(x.Dpy, x.Res, x.Res->outputs[i]);
+        if (std::string(info->name) == output && info->crtc != None) {
+            XRRCrtcInfo* crtc = XRRGetCrtcInfo(x.Dpy, x.Res, info->crtc);
+            shown = {crtc->x, crtc->y, static_cast<int>(crtc->width), static_cast<int>(crtc->height)};
+            XRRFreeCrtcInfo(crtc);
+        }
+        XRRFreeOutputInfo(info);
+    }
+    return shown;
+}
+
+std::array<int, 4> Monitor()
+{
+    RECT r{};
+    EXPECT_TRUE(GetPresentationMonitor(&r));
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+TEST_F(DisplayModeTest, TheMonitorsBesideTheSwitchedOneKeepTheirPlaces)
+{
+    using Rect = std::array<int, 4>;
+    {
+        SCOPED_TRACE("the primary on the left");
+        TTwoMonitors two("--output DUMMY0 --mode 1024x768 --pos 0x0 --primary --output DUMMY1 --mode 1024x768 --pos 1024x0");
+        ASSERT_TRUE(two.Ok);
+        EXPECT_EQ(Monitor(), (Rect{0, 0, 1024, 768}));
+        ASSERT_EQ(Change(800, 600), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY0"), (Rect{0, 0, 800, 600}));
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{800, 0, 1024, 768})) << "a strip nobody shows";
+        EXPECT_EQ(Monitor(), (Rect{0, 0, 800, 600}));
+        ASSERT_EQ(Restore(), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY0"), (Rect{0, 0, 1024, 768}));
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{1024, 0, 1024, 768}));
+    }
+    {
+        SCOPED_TRACE("the primary on the right");
+        TTwoMonitors two("--output DUMMY1 --mode 1024x768 --pos 0x0 --output DUMMY0 --mode 1024x768 --right-of DUMMY1 --primary");
+        ASSERT_TRUE(two.Ok);
+        ASSERT_EQ(Change(800, 600), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY0"), (Rect{1024, 0, 800, 600}));
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{0, 0, 1024, 768}));
+        EXPECT_EQ(Monitor(), (Rect{1024, 0, 800, 600}));
+        // A second change of the same monitor still goes back to the first layout.
+        ASSERT_EQ(Change(640, 480), DISP_CHANGE_SUCCESSFUL);
+        ASSERT_EQ(Restore(), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY0"), (Rect{1024, 0, 1024, 768}));
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{0, 0, 1024, 768}));
+    }
+    {
+        SCOPED_TRACE("no primary: the monitor under the pointer");
+        TTwoMonitors two("--output DUMMY0 --mode 1024x768 --pos 0x0 --output DUMMY1 --mode 1024x768 --pos 1024x0 --noprimary");
+        ASSERT_TRUE(two.Ok);
+        ASSERT_EQ(std::system("xdotool mousemove 1500 300"), 0);
+        EXPECT_EQ(Monitor(), (Rect{1024, 0, 1024, 768}));
+        ASSERT_EQ(Change(800, 600), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{1024, 0, 800, 600}));
+        EXPECT_EQ(Shown("DUMMY0"), (Rect{0, 0, 1024, 768}));
+        ASSERT_EQ(Restore(), DISP_CHANGE_SUCCESSFUL);
+        EXPECT_EQ(Shown("DUMMY1"), (Rect{1024, 0, 1024, 768}));
+    }
+    ExpectBase();
 }
 
 TEST_F(DisplayModeTest, AForkedChildLeavesItsParentsChangeAlone)
