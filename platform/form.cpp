@@ -293,13 +293,17 @@ HWND TForm::Handle()
     FWindow = std::make_unique<TXWindow>(display, FApplication.DisplayName(),
                                          FApplication.Screen(), params);
     FWindow->OnEvent = [this](const XEvent& event) { HandleEvent(event); };
-    FWindow->OnRecreated = [this](TXWindow&) { ApplyWindowManagerHints(); };
+    FWindow->OnRecreated = [this](TXWindow&) {
+        ApplyIdentity();
+        ApplyWindowManagerHints();
+    };
 
     FWmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
     FWmDeleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
     FMotifHints = XInternAtom(display, "_MOTIF_WM_HINTS", False);
     const std::string& title = FApplication.Title;
     FWindow->SetClass(title.empty() ? "form" : title, title.empty() ? "Form" : title);
+    ApplyIdentity();
     ApplyWindowManagerHints();
     SizeChanged();
     return FWindow.get();
@@ -309,8 +313,6 @@ void TForm::ApplyWindowManagerHints()
 {
     Display* display = FWindow->Connection();
     const Window id = FWindow->Id();
-
-    ApplyIdentity();
 
     Atom protocols[] = {FWmDeleteWindow};
     XSetWMProtocols(display, id, protocols, 1);
