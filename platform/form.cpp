@@ -9,6 +9,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <array>
 #include <unistd.h>
 #include <bit>
 #include <stdexcept>
@@ -417,16 +418,25 @@ void TForm::ApplyIdentity()
 void TForm::SendFullScreenState()
 {
     Display* display = FWindow->Connection();
-    const Window root = RootWindow(display, FWindow->Screen());
+    // _NET_WM_STATE_ADD or _REMOVE, the state, no second state, from an application.
+    SendToWindowManager("_NET_WM_STATE", {FFullScreen ? 1 : 0,
+                                          static_cast<long>(XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False)),
+                                          0, 1, 0});
+}
+
+// A client message about this window to the root window, where EWMH window
+// managers listen for requests.
+void TForm::SendToWindowManager(const char* request, const std::array<long, 5>& data)
+{
+    Display* display = FWindow->Connection();
     XEvent message{};
     message.xclient.type = ClientMessage;
     message.xclient.window = FWindow->Id();
-    message.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+    message.xclient.message_type = XInternAtom(display, request, False);
     message.xclient.format = 32;
-    message.xclient.data.l[0] = FFullScreen ? 1 : 0;  // _NET_WM_STATE_ADD, _NET_WM_STATE_REMOVE
-    message.xclient.data.l[1] = static_cast<long>(XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False));
-    message.xclient.data.l[3] = 1;  // from an application
-    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &message);
+    std::copy(data.begin(), data.end(), message.xclient.data.l);
+    XSendEvent(display, RootWindow(display, FWindow->Screen()), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &message);
     XFlush(display);
 }
 
@@ -505,16 +515,8 @@ void TForm::Close()
 // and taken directly, which is how it goes without one.
 void TForm::TakeFocus()
 {
+    SendToWindowManager("_NET_ACTIVE_WINDOW", {1, CurrentTime, 0, 0, 0});  // from an application
     Display* display = FWindow->Connection();
-    XEvent message{};
-    message.xclient.type = ClientMessage;
-    message.xclient.window = FWindow->Id();
-    message.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-    message.xclient.format = 32;
-    message.xclient.data.l[0] = 1;  // from an application
-    message.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, RootWindow(display, FWindow->Screen()), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &message);
     TXErrorTrap trap(display);  // not viewable yet inside a frame: no matter
     XSetInputFocus(display, FWindow->Id(), RevertToParent, CurrentTime);
 }

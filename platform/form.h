@@ -7,6 +7,7 @@
 // frames), and they paint through an overridable Paint when exposed.
 #include "platform/wgl.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -213,6 +214,7 @@ private:
     void ApplyWindowManagerHints();
     void ApplyIdentity();
     void SendFullScreenState();
+    void SendToWindowManager(const char* request, const std::array<long, 5>& data);
     void TakeFocus();
     void FocusChanged(const _XEvent& event);
     void SizeChanged();
