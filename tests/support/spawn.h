@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,8 @@ struct TSpawnOptions {
     // The child's working folder; empty keeps the caller's.
     std::string Folder;
     // A process group of its own, so that it can be stopped together with
-    // whatever it starts (StopProcessGroup).
+    // whatever it starts (StopProcessGroup). Such a child (a server) is also
+    // sent SIGTERM should the test process die without stopping it.
     bool OwnGroup = false;
 };
 
@@ -57,6 +59,7 @@ inline pid_t SpawnProcess(const std::string& program, std::vector<std::string> a
     const bool oneFile = out == err;
     const char* folder = options.Folder.empty() ? nullptr : options.Folder.c_str();
 
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("cannot fork");
@@ -66,8 +69,11 @@ inline pid_t SpawnProcess(const std::string& program, std::vector<std::string> a
         const int errFd = oneFile ? outFd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (outFd < 0 || errFd < 0 || (folder && chdir(folder) != 0) || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
             _exit(127);
-        if (options.OwnGroup)
+        if (options.OwnGroup) {
             setpgid(0, 0);
+            if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)
+                _exit(127);
+        }
         execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
