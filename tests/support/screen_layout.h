@@ -57,24 +57,6 @@ inline std::optional<TArea> OutputArea(const std::string& display, const std::st
     return area;
 }
 
-// The name of the primary output, or empty.
-inline std::string PrimaryOutput(const std::string& display)
-{
-    TXConnection x(display);
-    Display* d = x.Get();
-    std::string name;
-    const RROutput primary = XRRGetOutputPrimary(d, DefaultRootWindow(d));
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d));
-    if (resources && primary)
-        if (XRROutputInfo* info = XRRGetOutputInfo(d, resources, primary)) {
-            name = info->name;
-            XRRFreeOutputInfo(info);
-        }
-    if (resources)
-        XRRFreeScreenResources(resources);
-    return name;
-}
-
 enum class TPrimarySide { Left, Right };
 
 class TTwoMonitors {

@@ -73,7 +73,7 @@ TEST(ProgramOnXvfb, ShowsItsPictureInTheMiddleOfAScreenWithoutItsMode)
                     continue;
                 }
                 const std::uint8_t* bgr = expected.ScanLine(y - 60) + bytes * (x - 240);
-                picture += pixel != (unsigned long)(bgr[2] << 16 | bgr[1] << 8 | bgr[0]);
+                picture += pixel != static_cast<unsigned long>(bgr[2] << 16 | bgr[1] << 8 | bgr[0]);
             }
         XDestroyImage(image);
         return border == 0 && picture == 0;

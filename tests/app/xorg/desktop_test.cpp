@@ -74,6 +74,14 @@ struct ProgramOnDesktops : probe::TModeSwitchTest {
         return ::testing::AssertionFailure() << "DUMMY0 shows " << text(now0) << ", DUMMY1 " << text(now1);
     }
 
+    // Waits until the window lies over this part of the screen.
+    ::testing::AssertionResult Covers(Window form, const TArea& area) const
+    {
+        if (test::WaitUntil([&] { return Observer.RootArea(form) == area; }))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the window lies at " << Observer.RootArea(form);
+    }
+
     bool HasState(Window form, const char* state) const
     {
         const std::vector<long> states = Observer.LongProperty(form, "_NET_WM_STATE");
@@ -139,8 +147,7 @@ TEST_F(ProgramOnDesktops, TwoMonitorsTheProgramTakesThePrimaryAndGivesTheLayoutB
         auto program = Start(form);
         ASSERT_NE(form, 0u);
         EXPECT_TRUE(Shows(TArea{1024, 0, 800, 600}, left));
-        EXPECT_TRUE(test::WaitUntil([&] { return Observer.RootArea(form) == TArea{1024, 0, 800, 600}; }))
-            << Observer.RootArea(form);
+        EXPECT_TRUE(Covers(form, TArea{1024, 0, 800, 600}));
         ExpectIdentity(form, program->Pid());
         EXPECT_TRUE(test::WaitUntil([&] { return Focused(form); })) << "the window did not take the focus";
 
@@ -163,7 +170,6 @@ TEST_F(ProgramOnDesktops, TwoMonitorsTheProgramTakesThePrimaryAndGivesTheLayoutB
         EXPECT_EQ(program->ExitStatus(), 0);
         EXPECT_EQ(program->Stderr(), "");
         EXPECT_TRUE(Shows(right, left, 0));
-        EXPECT_EQ(test::PrimaryOutput(Server), "DUMMY0");
     }
     {
         // The primary on the left: the other monitor keeps its place beside
@@ -176,7 +182,7 @@ TEST_F(ProgramOnDesktops, TwoMonitorsTheProgramTakesThePrimaryAndGivesTheLayoutB
             auto program = Start(form);
             ASSERT_NE(form, 0u);
             EXPECT_TRUE(Shows(TArea{0, 0, 800, 600}, TArea{800, 0, 1024, 768}));
-            EXPECT_EQ(Observer.RootArea(form), (TArea{0, 0, 800, 600}));
+            EXPECT_TRUE(Covers(form, TArea{0, 0, 800, 600}));
             program->Signal(signal);
             ASSERT_TRUE(program->Wait(5));
             EXPECT_EQ(program->TermSignal(), signal);
@@ -192,12 +198,13 @@ TEST_F(ProgramOnDesktops, XfwmWithAPanelOnTopTheWindowCoversTheScreen)
     Window form = 0;
     auto program = Start(form);
     ASSERT_NE(form, 0u);
-    EXPECT_TRUE(probe::ShowsSize(probe::ReadScreen(), 800, 600)) << "the screen was not switched";
+    EXPECT_TRUE(test::WaitUntil([] { return probe::ShowsSize(probe::ReadScreen(), 800, 600); }))
+        << "the screen was not switched";
     // The window manager puts the window in a frame of its own and may move
     // it about before it settles.
-    EXPECT_TRUE(test::WaitUntil([&] {
-        return Observer.RootArea(form) == TArea{0, 0, 800, 600} && HasState(form, "_NET_WM_STATE_FULLSCREEN");
-    })) << Observer.RootArea(form);
+    EXPECT_TRUE(Covers(form, TArea{0, 0, 800, 600}));
+    EXPECT_TRUE(test::WaitUntil([&] { return HasState(form, "_NET_WM_STATE_FULLSCREEN"); }))
+        << "the window manager took the window out of full screen";
 
     // Above the panel: none of the panel's colour along the top.
     auto panelShows = [&] {
