@@ -1,6 +1,7 @@
 #pragma once
 // Starts a program as a child process with its standard output and error in
 // files, for tests that run servers, recorders or the player itself.
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <filesystem>
@@ -104,7 +105,8 @@ inline bool ProcessGroupAlive(pid_t group)
 // Stops a child started with OwnGroup and everything in its group: a polite
 // SIGTERM to all of them first, so that servers remove their sockets and
 // lock files and a window manager hands its windows back, then SIGKILL for
-// whatever is left after `seconds`. Reaps the child.
+// whatever is left after `seconds`. Reaps the child, if that has not been
+// done already.
 inline void StopProcessGroup(pid_t pid, double seconds = 5)
 {
     if (pid <= 0)
@@ -112,7 +114,8 @@ inline void StopProcessGroup(pid_t pid, double seconds = 5)
     kill(-pid, SIGTERM);
     bool reaped = false;
     for (int i = 0; i < static_cast<int>(seconds * 100); ++i) {
-        reaped = reaped || waitpid(pid, nullptr, WNOHANG) == pid;
+        const pid_t waited = waitpid(pid, nullptr, WNOHANG);
+        reaped = reaped || waited == pid || (waited < 0 && errno == ECHILD);
         // The group outlives its leader while any member is left (a daemon
         // the child started), and its number is not reused before then.
         if (reaped && !ProcessGroupAlive(pid))

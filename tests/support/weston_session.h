@@ -30,9 +30,7 @@ public:
         const std::regex listening("xserver listening on display :([0-9]+)");
         std::smatch match;
         std::string log;
-        bool ended = false;
-        if (WaitForChild(
-                FPid, [&] { return std::regex_search(log = ReadTextFile(Log()), match, listening); }, 30, &ended)) {
+        if (WaitForChild(FPid, [&] { return std::regex_search(log = ReadTextFile(Log()), match, listening); }, 30)) {
             FNumber = std::stoi(match[1]);
             FName = ":" + std::to_string(FNumber);
             // Its window manager must be there before the first window maps.
@@ -42,13 +40,11 @@ public:
                         return DisplayLockOwner(FNumber) == FPid && DisplayAnswers(FName) &&
                                ReadTextFile(Log()).find("created wm") != std::string::npos;
                     },
-                    30, &ended))
+                    30))
                 FName.clear();
         }
         if (FName.empty()) {
             const std::string why = ReadTextFile(Log()) + ReadTextFile(FFolder / "weston.out");
-            if (ended)
-                FPid = -1;
             Stop();
             throw std::runtime_error("weston did not start Xwayland: " + why);
         }

@@ -39,9 +39,8 @@ public:
                                       {"--", "/usr/bin/xfwm4", "--compositor=off"}, FFolder / "xfwm4.log",
                                       FFolder / "xfwm4.log",
                                       {.Environment = environment, .Folder = {}, .OwnGroup = true});
-        bool ended = false;
-        if (!WaitForChild(FWindowManager, [&] { return Manages(); }, 30, &ended))
-            Fail("xfwm4 did not start", FFolder / "xfwm4.log", ended ? &FWindowManager : nullptr);
+        if (!WaitForChild(FWindowManager, [&] { return Manages(); }, 30))
+            Fail("xfwm4 did not start", FFolder / "xfwm4.log");
 
         {
             std::ofstream rc(FFolder / "tint2rc");
@@ -55,9 +54,8 @@ public:
         }
         FPanel = SpawnProcess("/usr/bin/tint2", {"-c", FFolder / "tint2rc"}, FFolder / "tint2.log",
                               FFolder / "tint2.log", {.Environment = environment, .Folder = {}, .OwnGroup = true});
-        ended = false;
-        if (!WaitForChild(FPanel, [&] { return PanelReserved(); }, 30, &ended))
-            Fail("the tint2 panel did not take its place", FFolder / "tint2.log", ended ? &FPanel : nullptr);
+        if (!WaitForChild(FPanel, [&] { return PanelReserved(); }, 30))
+            Fail("the tint2 panel did not take its place", FFolder / "tint2.log");
     }
     ~TWindowManagerSession() { Stop(); }
     TWindowManagerSession(const TWindowManagerSession&) = delete;
@@ -102,10 +100,8 @@ private:
         return area.size() >= 4 && area[1] == FPanelHeight;
     }
 
-    [[noreturn]] void Fail(const std::string& what, const std::string& log, pid_t* ended)
+    [[noreturn]] void Fail(const std::string& what, const std::string& log)
     {
-        if (ended)
-            *ended = -1;
         const std::string text = ReadTextFile(log);
         Stop();
         throw std::runtime_error(what + ": " + text);

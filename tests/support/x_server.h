@@ -83,16 +83,13 @@ inline bool DisplayAnswers(const std::string& name)
 }
 
 // Polls for up to seconds until ready() holds; false when it did not, or at
-// once when the child pid has ended (it is then reaped, and *ended is set).
-inline bool WaitForChild(pid_t pid, const std::function<bool()>& ready, double seconds, bool* ended = nullptr)
+// once when the child pid has ended (it is then reaped).
+inline bool WaitForChild(pid_t pid, const std::function<bool()>& ready, double seconds)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-            if (ended)
-                *ended = true;
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
             return false;
-        }
         if (ready())
             return true;
         if (std::chrono::steady_clock::now() > end)
@@ -117,16 +114,14 @@ public:
                                            {name, "-screen", "0", screen, "-nolisten", "tcp", "-noreset",
                                             "+extension", "GLX", "+extension", "RANDR"},
                                            log, log, {.Environment = {}, .Folder = {}, .OwnGroup = true});
-            bool ended = false;
             // Ours once the lock names it: another server may have taken the
             // number in the meantime, and ours then gives up.
-            if (WaitForChild(pid, [&] { return DisplayLockOwner(n) == pid && DisplayAnswers(name); }, 15, &ended)) {
+            if (WaitForChild(pid, [&] { return DisplayLockOwner(n) == pid && DisplayAnswers(name); }, 15)) {
                 FPid = pid;
                 FName = name;
                 return;
             }
-            if (!ended)
-                StopProcessGroup(pid);
+            StopProcessGroup(pid);
             if (DisplayLockOwner(n) == -1 && !std::filesystem::exists(DisplaySocket(n)))
                 break; // the number was free: Xvfb itself failed
         }
