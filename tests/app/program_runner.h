@@ -101,13 +101,14 @@ private:
 };
 
 // The program's viewable top-level window, found by its class (the
-// application's title), or 0.
-inline Window FindProgramWindow(Display* display)
+// application's title), or 0. A window manager may have put it in a frame:
+// the whole tree is searched.
+inline Window FindProgramWindow(Display* display, Window under = 0)
 {
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     Window found = 0;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+    if (XQueryTree(display, under ? under : DefaultRootWindow(display), &root, &parent, &children, &count)) {
         for (unsigned i = 0; i < count && !found; ++i) {
             XClassHint hint{};
             XWindowAttributes attributes{};
@@ -119,6 +120,8 @@ inline Window FindProgramWindow(Display* display)
                 XFree(hint.res_class);
             }
         }
+        for (unsigned i = 0; i < count && !found; ++i)
+            found = FindProgramWindow(display, children[i]);
     }
     if (children)
         XFree(children);

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,11 +43,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 1
     return true;
 }
 
+// A rectangle of the screen, printed as X geometries are: 800x600+1024+0.
+struct TArea {
+    int X = 0, Y = 0, Width = 0, Height = 0;
+    bool operator==(const TArea&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const TArea& a)
+    {
+        return out << a.Width << 'x' << a.Height << '+' << a.X << '+' << a.Y;
+    }
+};
+
 // Looks at the server's windows over a separate connection, as another
 // client (or the window manager) would.
 class TObserver {
 public:
-    TObserver() : FConnection(TestDisplay()), FDisplay(FConnection.Get()) {}
+    TObserver() : TObserver(TestDisplay()) {}
+    // On another server than the script's, one the test started.
+    explicit TObserver(const std::string& display) : FConnection(display), FDisplay(FConnection.Get()) {}
 
     Display* Get() const { return FDisplay; }
 
@@ -65,6 +78,17 @@ public:
         int revert = 0;
         XGetInputFocus(FDisplay, &focus, &revert);
         return focus;
+    }
+
+    // Where the window lies on the screen, in root coordinates, whether or
+    // not a window manager has put it in a frame.
+    TArea RootArea(Window window) const
+    {
+        const XWindowAttributes attributes = Attributes(window);
+        TArea area{0, 0, attributes.width, attributes.height};
+        Window child = 0;
+        XTranslateCoordinates(FDisplay, window, DefaultRootWindow(FDisplay), 0, 0, &area.X, &area.Y, &child);
+        return area;
     }
 
     Window ParentOf(Window window) const
