@@ -421,6 +421,10 @@ struct TState {
     bool Changed = false;  // a change is in force
     pid_t Owner = 0;       // the process that made it
     TUserMode User;
+    // The switched monitor as the change left it: x, y, width, height.
+    // Servers that emulate a change for one client (Xwayland) go on
+    // reporting the real mode, even to that client.
+    std::array<int, 4> Shown{};
     bool ExitHookSet = false;
 };
 
@@ -885,8 +889,10 @@ std::int32_t ChangeMode(const DEVMODEA& mode, std::uint32_t flags)
     else
         g_plan.User = user;
     const bool done = SetLayout(x, res.get(), after, &before, nextScreen, screen);
-    if (done)
+    if (done) {
         WidenExtent(nextScreen);
+        g_state.Shown = {target->Config.X, target->Config.Y, static_cast<int>(width), static_cast<int>(height)};
+    }
     if (done && first) {
         g_state.Changed = true;
         g_state.Owner = getpid();
@@ -933,11 +939,12 @@ bool GetPresentationMonitor(RECT* monitor)
     ResourcesPtr res = x ? x.Resources() : nullptr;
     if (!res)
         return true;
-    std::optional<TTarget> target;
-    if (g_state.Changed && g_state.Owner == getpid())
-        target = ReadCrtc(x.Get(), res.get(), g_state.User.Layout.Crtcs[0].Crtc);
-    if (!target)
-        target = FindTarget(x, res.get());
+    if (g_state.Changed && g_state.Owner == getpid()) {
+        const auto [left, top, width, height] = g_state.Shown;
+        *monitor = {left, top, left + width, top + height};
+        return true;
+    }
+    const std::optional<TTarget> target = FindTarget(x, res.get());
     if (target)
         *monitor = {target->Config.X, target->Config.Y,
                     target->Config.X + static_cast<std::int32_t>(target->Width),

@@ -42,6 +42,9 @@ public:
         if (!WaitForChild(FWindowManager, [&] { return Manages(); }, 30))
             Fail("xfwm4 did not start", FFolder / "xfwm4.log");
 
+        // The panel stacks as an ordinary dock. One kept always on top (tint2's
+        // own default) stays above every full-screen window in xfwm4, which
+        // puts such docks in a layer over its full-screen one.
         {
             std::ofstream rc(FFolder / "tint2rc");
             rc << "rounded = 0\nborder_width = 0\nbackground_color = #FF00FF 100\nborder_color = #000000 0\n"
@@ -49,7 +52,7 @@ public:
                   "panel_size = 100% "
                << panelHeight
                << "\npanel_margin = 0 0\npanel_padding = 0 0 0\npanel_background_id = 1\n"
-                  "panel_layer = top\npanel_dock = 0\nstrut_policy = follow_size\nautohide = 0\n"
+                  "panel_layer = normal\npanel_dock = 0\nstrut_policy = follow_size\nautohide = 0\n"
                   "wm_menu = 0\ntaskbar_mode = single_desktop\n";
         }
         FPanel = SpawnProcess("/usr/bin/tint2", {"-c", FFolder / "tint2rc"}, FFolder / "tint2.log",
