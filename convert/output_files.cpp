@@ -103,8 +103,9 @@ bool SameBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes)
     return same;
 }
 
-// Ctrl-C and its kind wait while the files take their places, so that an
-// interrupted conversion leaves either all of them or none.
+// Ctrl-C and its kind wait while the files are written and take their
+// places, so that an interrupted conversion leaves either all of them or
+// none, and no temporary.
 class THeldSignals {
 public:
     THeldSignals()
@@ -219,6 +220,7 @@ std::vector<std::string> TOutputFiles::Commit()
 {
     for (const TFile& file : FFiles)
         CheckTarget(file);
+    const THeldSignals held;
     std::vector<std::string> temporaries;
     const auto removeTemporaries = [&](std::size_t from) {
         for (std::size_t i = from; i < temporaries.size(); ++i)
@@ -257,7 +259,6 @@ std::vector<std::string> TOutputFiles::Commit()
         for (std::size_t i = 0; i < FFiles.size(); ++i)
             if (FFiles[i].Named == bool(named))
                 order.push_back(i);
-    const THeldSignals held;
     std::vector<std::string> written;
     for (std::size_t k = 0; k < order.size(); ++k) {
         const TFile& file = FFiles[order[k]];

@@ -40,7 +40,8 @@ public:
     // Returns the name taken, without the folder.
     std::string AddNamed(const std::string& folder, const std::string& name, std::vector<std::uint8_t> bytes);
 
-    // Writes and renames them all; raises std::runtime_error naming the file
+    // Writes and renames them all, with SIGINT, SIGTERM, SIGHUP and SIGQUIT
+    // held off until it is done; raises std::runtime_error naming the file
     // and the reason. Returns the paths written in the order they took their
     // names: the named files, then the others in the order added, so that
     // the last, the file that names the rest, never names a missing one.
