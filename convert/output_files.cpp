@@ -222,10 +222,6 @@ std::vector<std::string> TOutputFiles::Commit()
         CheckTarget(file);
     const THeldSignals held;
     std::vector<std::string> temporaries;
-    const auto removeTemporaries = [&](std::size_t from) {
-        for (std::size_t i = from; i < temporaries.size(); ++i)
-            ::unlink(temporaries[i].c_str());
-    };
     try {
         for (const TFile& file : FFiles) {
             std::string temporary;
@@ -248,7 +244,8 @@ std::vector<std::string> TOutputFiles::Commit()
         for (const TFile& file : FFiles)
             CheckTarget(file);
     } catch (...) {
-        removeTemporaries(0);
+        for (const std::string& temporary : temporaries)
+            ::unlink(temporary.c_str());
         throw;
     }
 
