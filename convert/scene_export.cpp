@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,10 @@ constexpr double Pi = 3.14159265358979323846;
 constexpr int GlFloat = 5126, GlUnsignedInt = 5125;
 constexpr int ArrayBuffer = 34962, ElementArrayBuffer = 34963;
 constexpr std::uint32_t GlbMagic = 0x46546C67, GlbJson = 0x4E4F534A, GlbBin = 0x004E4942;
+// A .glb counts its length, and its chunks', in 32 bits; the buffer is made
+// in memory, so a .gltf's is held to the same.
+constexpr std::uint64_t MaxGlbBytes = UINT32_MAX;
+constexpr std::uint64_t GlbHeaderBytes = 12 + 8 + 8;
 
 json Floats(std::initializer_list<double> values)
 {
@@ -66,6 +71,9 @@ private:
             FOptions.Warning(message);
     }
 
+    void CountPlacements(std::int32_t id, std::vector<std::int32_t>& path, std::int64_t copies, std::int64_t& total);
+    void CheckSizes();
+    std::uint64_t BufferBytesOf(const TgrPrimitive& mesh) const;
     int AddView(const void* data, std::size_t bytes, int target);
     int AddAccessor(int view, int componentType, std::size_t count, const char* type, json min = {}, json max = {});
     void ExportTextures();
@@ -93,6 +101,11 @@ private:
     std::set<std::string> FUsedExtensions;
     int FLights = 0;
     std::map<std::int32_t, int> FPlacements; // nodes made so far for a mesh, by Id
+    // The meshes painted under a mesh, by its Id: their FMeshNodes
+    // positions, in file order.
+    std::map<std::int32_t, std::vector<std::size_t>> FChildren;
+    // The same by Id, with how many meshes carry each.
+    std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int64_t>>> FChildIds;
     json FWireframe = json::object();          // the mesh MeshOf made last: GltfWireframeKey's value
     std::vector<json> FWireframes;             // by FMeshNodes position
 };
@@ -102,6 +115,8 @@ int TExporter::AddView(const void* data, std::size_t bytes, int target)
     while (FBin.size() % 4)
         FBin.push_back(0);
     const std::size_t offset = FBin.size();
+    if (std::uint64_t(offset) + bytes > MaxGlbBytes - GlbHeaderBytes)
+        Fail("the glTF buffer takes more than " + std::to_string(MaxGlbBytes - GlbHeaderBytes) + " bytes");
     FBin.resize(offset + bytes);
     if (bytes)
         std::memcpy(FBin.data() + offset, data, bytes);
@@ -123,30 +138,45 @@ int TExporter::AddAccessor(int view, int componentType, std::size_t count, const
     return int(FDoc["accessors"].size()) - 1;
 }
 
-std::string SafeName(std::string name)
-{
-    for (char& c : name)
-        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32)
-            c = '_';
-    return name.empty() ? "texture" : name;
-}
-
 void TExporter::ExportTextures()
 {
     const fs::path sceneFolder = fs::absolute(FOptions.Scene).parent_path();
-    std::set<std::string> names;
+    std::error_code error;
+    fs::path sceneTree = fs::canonical(sceneFolder, error);
+    if (error)
+        sceneTree = sceneFolder.lexically_normal();
     for (const TgrTreePtr& node : FLoader.TexMaps->Children()) {
         const auto& map = static_cast<const TgrTexmap&>(*node);
         std::vector<std::uint8_t> bytes;
-        std::string name = SafeName(fs::path(map.Name).filename().string());
+        std::string name = fs::path(map.Name).filename().string();
         bool alpha = false;
-        const fs::path file = sceneFolder / map.Name;
-        std::error_code error;
-        if (!map.Linear && fs::is_regular_file(file, error)) {
-            bytes = ReadWholeFile(file.string());
-            if (!IsPngOrJpeg(bytes)) {
-                bytes = ConvertToPng(bytes, file.string());
-                name = fs::path(name).stem().string() + ".png";
+        // Image files only from the scene's own folder tree, links followed:
+        // a name in the file may point anywhere on the disk.
+        const fs::path file = fs::canonical(sceneFolder / map.Name, error);
+        const bool found = !error && !map.Linear && fs::is_regular_file(file, error);
+        const fs::path inTree = found ? file.lexically_relative(sceneTree) : fs::path();
+        const bool outside = found && (inTree.empty() || *inTree.begin() == "..");
+        const auto without = [&](const std::string& what) {
+            Warn(what + "; materials using it are exported without it");
+            FTextures.push_back(-1);
+            FTextureAlpha.push_back(false);
+        };
+        if (outside) {
+            without("texture " + map.Name + " lies outside the scene's folder");
+            continue;
+        }
+        if (found) {
+            try {
+                bytes = ReadWholeFile(file.string());
+                if (!IsPngOrJpeg(bytes)) {
+                    bytes = ConvertToPng(bytes, "texture " + map.Name);
+                    name = fs::path(name).stem().string() + ".png";
+                }
+            } catch (const std::runtime_error& e) {
+                // One image that cannot be read costs its materials their
+                // texture, not the export.
+                without(e.what());
+                continue;
             }
             alpha = map.Format == 0x1908; // GL_RGBA, when it was decoded
         } else if (!map.Pixels.empty() && map.Width > 0 && map.Height > 0 &&
@@ -163,9 +193,7 @@ void TExporter::ExportTextures()
             name = fs::path(name).stem().string() + ".png";
             alpha = channels == 4;
         } else {
-            Warn("texture " + map.Name + " not found next to the scene; materials using it are exported without it");
-            FTextures.push_back(-1);
-            FTextureAlpha.push_back(false);
+            without("texture " + map.Name + " not found next to the scene");
             continue;
         }
         // Transparency the file's own image carries is read from the image.
@@ -176,11 +204,9 @@ void TExporter::ExportTextures()
         if (FBinary) {
             image["bufferView"] = AddView(bytes.data(), bytes.size(), 0);
         } else {
-            const std::string stem = fs::path(name).stem().string(), extension = fs::path(name).extension().string();
-            for (int n = 2; !names.insert(name).second; ++n)
-                name = stem + "_" + std::to_string(n) + extension;
-            FFiles.Add((FOut.parent_path() / name).string(), std::move(bytes));
-            image["uri"] = name;
+            // Never in the place of a file that is there (the scene's own
+            // images, when written into its folder), nor of another output.
+            image["uri"] = FFiles.AddNamed(FOut.parent_path().string(), name, std::move(bytes));
         }
         FDoc["images"].push_back(image);
         // Nearest texels for file images and smooth ones for inline images,
@@ -452,6 +478,99 @@ void TExporter::Place(json& node, int nodeIndex, std::int32_t ownerId)
     }
 }
 
+// Counts the nodes PlaceNode makes under a mesh with this Id, `copies`
+// times over. Meshes that share Ids can ask for more nodes than any file
+// holds, each level multiplying what lies under it, so they are counted, and
+// refused past the loader's own limit, before any is made. Meshes of one Id
+// make the same nodes: each Id is visited once per path, however many
+// meshes carry it, and every visit adds to the count.
+void TExporter::CountPlacements(std::int32_t id, std::vector<std::int32_t>& path, std::int64_t copies,
+                                std::int64_t& total)
+{
+    const auto under = FChildIds.find(id);
+    if (under == FChildIds.end())
+        return;
+    path.push_back(id);
+    if (path.size() <= std::size_t(TgrLoader::MaxMeshDepth)) {
+        for (const auto& [child, count] : under->second) {
+            if (std::find(path.begin(), path.end(), child) != path.end())
+                continue;
+            total += copies * count;
+            if (total > TgrLoader::MaxAttachments)
+                Fail("the scene attaches meshes more than " + std::to_string(TgrLoader::MaxAttachments) + " times");
+            CountPlacements(child, path, copies * count, total);
+        }
+    }
+    path.pop_back();
+}
+
+// The bytes a mesh's views take in the buffer, as MeshOf makes them.
+std::uint64_t TExporter::BufferBytesOf(const TgrPrimitive& mesh) const
+{
+    const std::uint32_t flags = mesh.Flags();
+    const std::uint64_t count = std::uint64_t(std::max(mesh.VertexCount(), 0));
+    std::uint64_t perVertex = 12;
+    if (flags & TMeshFlag::Normal)
+        perVertex += 12;
+    perVertex += (flags & TMeshFlag::ColorRGBA) ? 16 : (flags & TMeshFlag::ColorRGB) ? 12 : 0;
+    if (flags & (TMeshFlag::TexCoord2(0) | TMeshFlag::TexCoord3(0)))
+        perVertex += 8;
+    std::uint64_t bytes = count * perVertex + 4 * 3;
+    const std::span<const TgrMeshFace> faces = mesh.Faces();
+    if (faces.empty())
+        return bytes + 4 * (mesh.Indices().empty() ? count : mesh.Indices().size()) + 3;
+    for (const TgrMeshFace& face : faces) {
+        if (face.FirstIndex < 0 || face.Count < 0 || std::size_t(face.FirstIndex) + std::size_t(face.Count) > mesh.Indices().size())
+            continue;
+        const std::uint64_t n = std::uint64_t(face.Count);
+        const bool lines = face.Mode == 4 && face.MaterialIndex >= 0 && face.MaterialIndex < FLoader.Materials->Count() &&
+                           static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(face.MaterialIndex)).PolygonMode ==
+                               0x1B01;
+        if (face.Mode == 7)
+            bytes += 4 * (n / 4 * 6) + 3;
+        else if (lines)
+            bytes += 4 * (n / 3 * 6) + 3;
+        else if (face.Mode >= 0 && face.Mode <= 6)
+            bytes += 4 * n + 3;
+    }
+    return bytes;
+}
+
+// What a scene file can ask of the export, found out before it is made: a
+// few bytes of meshes that share their Ids, or of face records that draw
+// the same indices again and again, would otherwise take all the memory
+// there is.
+void TExporter::CheckSizes()
+{
+    for (std::size_t i = 0; i < FMeshNodes.size(); ++i)
+        if (FMeshNodes[i]->ParentId != 0)
+            FChildren[FMeshNodes[i]->ParentId].push_back(i);
+    for (const auto& [parent, children] : FChildren) {
+        std::map<std::int32_t, std::int64_t> count;
+        for (const std::size_t i : children)
+            ++count[FMeshNodes[i]->Id];
+        FChildIds[parent].assign(count.begin(), count.end());
+    }
+    std::int64_t total = 0;
+    std::vector<std::int32_t> path;
+    std::map<std::int32_t, std::int64_t> top;
+    for (const TgrPrimitive* mesh : FMeshNodes)
+        ++top[mesh->Id];
+    for (const auto& [id, count] : top) {
+        total += count;
+        if (total > TgrLoader::MaxAttachments)
+            Fail("the scene attaches meshes more than " + std::to_string(TgrLoader::MaxAttachments) + " times");
+        CountPlacements(id, path, count, total);
+    }
+
+    std::uint64_t bytes = 0;
+    for (const TgrPrimitive* mesh : FMeshNodes)
+        bytes += BufferBytesOf(*mesh);
+    if (bytes > MaxGlbBytes - GlbHeaderBytes)
+        Fail("the meshes take " + std::to_string(bytes) + " bytes of glTF buffer, more than " +
+             std::to_string(MaxGlbBytes - GlbHeaderBytes));
+}
+
 // A node for the mesh at its own place, with a child node for every mesh
 // the player paints under it. `path` holds the meshes above, so a loop in
 // the parents ends.
@@ -497,14 +616,11 @@ int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
     Place(node, index, mesh.Id);
     path.push_back(mesh.Id);
     json children = json::array();
-    if (path.size() <= std::size_t(TgrLoader::MaxMeshDepth))
-        for (std::size_t i = 0; i < FMeshNodes.size(); ++i) {
-            const TgrPrimitive& other = *FMeshNodes[i];
-            if (other.ParentId != mesh.Id || other.ParentId == 0 ||
-                std::find(path.begin(), path.end(), other.Id) != path.end())
-                continue;
-            children.push_back(PlaceNode(i, path));
-        }
+    if (const auto under = FChildren.find(mesh.Id);
+        under != FChildren.end() && path.size() <= std::size_t(TgrLoader::MaxMeshDepth))
+        for (const std::size_t i : under->second)
+            if (std::find(path.begin(), path.end(), FMeshNodes[i]->Id) == path.end())
+                children.push_back(PlaceNode(i, path));
     path.pop_back();
     if (!children.empty())
         node["children"] = children;
@@ -521,6 +637,18 @@ std::vector<std::string> TExporter::Run()
     if (extension != ".gltf" && extension != ".glb")
         throw EExportError(FOptions.Out + ": give a .gltf or a .glb file to write");
     FBinary = extension == ".glb";
+    // The files named after OUT are taken first: neither may be the scene, a
+    // folder in their way is found before the work, and no image takes
+    // their names.
+    const std::string binName = FOut.stem().string() + ".bin";
+    try {
+        FFiles.Protect(FOptions.Scene);
+        if (!FBinary)
+            FFiles.Add((FOut.parent_path() / binName).string(), std::vector<std::uint8_t>());
+        FFiles.Add(FOut.string(), std::vector<std::uint8_t>());
+    } catch (const std::exception& e) {
+        throw EExportError(e.what()); // names the file written
+    }
 
     const TNullGL noGL;
     FLoader.RegisterNodeClasses();
@@ -539,13 +667,15 @@ std::vector<std::string> TExporter::Run()
     FDoc["bufferViews"] = json::array();
     FDoc["accessors"] = json::array();
     FDoc["animations"] = json::array({{{"name", "Scene"}, {"samplers", json::array()}, {"channels", json::array()}}});
+    for (const TgrTreePtr& node : FLoader.Others->Children())
+        if (node->Is<TgrPrimitive>())
+            FMeshNodes.push_back(static_cast<const TgrPrimitive*>(node.get()));
+    CheckSizes();
     ExportTextures();
 
     const TgrViewPort* camera = nullptr;
     for (const TgrTreePtr& node : FLoader.Others->Children()) {
-        if (node->Is<TgrPrimitive>())
-            FMeshNodes.push_back(static_cast<const TgrPrimitive*>(node.get()));
-        else if (node->Is<TgrViewPort>()) {
+        if (node->Is<TgrViewPort>()) {
             if (camera)
                 Warn("camera " + camera->Name + " is left out: the player looks through the last one");
             camera = static_cast<const TgrViewPort*>(node.get());
@@ -593,7 +723,6 @@ std::vector<std::string> TExporter::Run()
         FBin.push_back(0);
     json buffer = {{"byteLength", FBin.size()}};
     if (!FBinary) {
-        const std::string binName = FOut.stem().string() + ".bin";
         buffer["uri"] = binName;
         FFiles.Add((FOut.parent_path() / binName).string(), std::move(FBin));
     }
@@ -601,27 +730,31 @@ std::vector<std::string> TExporter::Run()
 
     std::string text = FDoc.dump(FBinary ? -1 : 1);
     std::vector<std::uint8_t> out;
-    if (FBinary) {
-        while (text.size() % 4)
-            text += ' ';
-        const auto word = [&out](std::uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                out.push_back(std::uint8_t(v >> (8 * i)));
-        };
-        word(GlbMagic);
-        word(2);
-        word(std::uint32_t(12 + 8 + text.size() + 8 + FBin.size()));
-        word(std::uint32_t(text.size()));
-        word(GlbJson);
-        out.insert(out.end(), text.begin(), text.end());
-        word(std::uint32_t(FBin.size()));
-        word(GlbBin);
-        out.insert(out.end(), FBin.begin(), FBin.end());
-    } else {
-        out.assign(text.begin(), text.end());
-    }
-    FFiles.Add(FOut.string(), std::move(out));
     try {
+        if (FBinary) {
+            while (text.size() % 4)
+                text += ' ';
+            const std::uint64_t length = GlbHeaderBytes + text.size() + FBin.size();
+            if (length > MaxGlbBytes)
+                Fail("the .glb would take " + std::to_string(length) + " bytes, more than " +
+                     std::to_string(MaxGlbBytes));
+            const auto word = [&out](std::uint32_t v) {
+                for (int i = 0; i < 4; ++i)
+                    out.push_back(std::uint8_t(v >> (8 * i)));
+            };
+            word(GlbMagic);
+            word(2);
+            word(std::uint32_t(length));
+            word(std::uint32_t(text.size()));
+            word(GlbJson);
+            out.insert(out.end(), text.begin(), text.end());
+            word(std::uint32_t(FBin.size()));
+            word(GlbBin);
+            // The buffer goes to the file from where it is, not copied.
+            FFiles.Add(FOut.string(), std::vector<std::span<const std::uint8_t>>{out, FBin});
+        } else {
+            FFiles.Add(FOut.string(), std::vector<std::uint8_t>(text.begin(), text.end()));
+        }
         return FFiles.Commit();
     } catch (const std::exception& e) {
         throw EExportError(e.what()); // names the file written

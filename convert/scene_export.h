@@ -39,8 +39,12 @@ struct TExportOptions {
     std::function<void(const std::string& message)> Warning;
 };
 
-// Returns the files written, OUT last. Errors are EExportError
-// "<file>: <reason>"; then nothing is written.
+// Returns the files written, OUT last. Images come only from the scene's
+// folder tree and take no other file's name (see TOutputFiles); one that is
+// missing or cannot be read is a warning. Errors are EExportError
+// "<file>: <reason>", a scene that attaches meshes more often than the
+// loader allows or needs a buffer larger than a .glb holds among them; then
+// nothing is written.
 std::vector<std::string> ExportScene(const TExportOptions& options);
 
 } // namespace vendrake

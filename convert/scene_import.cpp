@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include <set>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vendrake {
 
@@ -302,14 +304,17 @@ private:
     void Read();
     bool IsGltf() const { return FFormat == ".gltf" || FFormat == ".glb"; }
     void CollectChannels();
-    void SampleWorlds();
-    void WalkWorlds(const aiNode& node, const TMat& parent, std::size_t sample);
-    std::vector<TPose> PosesOf(const aiNode& node, const TMat& local) const;
+    void FindMoving(const aiNode& node, bool moving);
+    void CheckSampling() const;
+    std::vector<TMat> WorldsOf(const aiNode& node) const;
+    std::vector<TPose> PosesOf(const std::vector<TMat>& worlds, const TMat& local) const;
     bool Moves(const std::vector<TPose>& poses) const;
     void WriteTransform(TSceneWriter& w, std::int32_t ownerId, const std::vector<TPose>& poses);
 
     std::int32_t TextureFor(const aiMaterial& material, const std::string& materialName);
     void ConvertMaterials();
+    void CheckMeshSizes();
+    std::uint32_t MeshFlagsOf(const aiNode& node) const;
     void ConvertMeshes(TSceneWriter& w);
     TMeshDesc MeshOf(const aiNode& node, const TMat& bake);
     void ConvertCamera(TSceneWriter& w);
@@ -323,6 +328,7 @@ private:
     const aiScene* FScene = nullptr;
     std::string FFormat; // the source's extension, lower case
     fs::path FSourceFolder;
+    fs::path FSourceTree; // the source's folder with links resolved: where its textures may be
     fs::path FOutFolder;
     TOutputFiles FFiles;
     std::set<std::string> FWarned;
@@ -331,7 +337,9 @@ private:
     std::unordered_map<std::string, TChannel> FChannels; // by node name
     double FStart = 0;                                     // seconds of the first key
     std::size_t FSamples = 1;
-    std::unordered_map<const aiNode*, std::vector<TMat>> FWorlds; // per sample
+    // Nodes whose placement changes with time: those an animation moves and
+    // everything under them. The others are placed once.
+    std::unordered_set<const aiNode*> FMoving;
     std::vector<const aiNode*> FMeshNodes;
     // By node: the materials whose line meshes hold wireframe triangles, with
     // their line widths.
@@ -341,9 +349,9 @@ private:
     std::vector<std::int32_t> FMaterialNumber; // position among written materials, -1: unused
     std::vector<TTexMapDesc> FTexMaps;
     std::map<std::string, std::int32_t> FTextureBySource;
-    std::set<std::string> FTextureNames;
 
     std::vector<TMeshDesc> FMeshDescs; // as written, kept for the file's pieces
+    std::vector<bool> FVertexAlpha;    // by mesh: whether a vertex colour is not opaque
     std::int32_t FNextId = FirstMeshId;
     std::int32_t FNextTransformId = 1000000;
     TVec FBoxMin{1e300, 1e300, 1e300}, FBoxMax{-1e300, -1e300, -1e300};
@@ -369,6 +377,9 @@ void TImporter::Read()
         Fail("unsupported format" + (extension.empty() ? std::string() : " (" + extension + ")"));
     FFormat = extension;
     FSourceFolder = fs::absolute(source).parent_path();
+    FSourceTree = fs::canonical(FSourceFolder, error);
+    if (error)
+        FSourceTree = FSourceFolder.lexically_normal();
 
     // Pivot helper nodes would stand between the nodes the user named and
     // their animation.
@@ -444,29 +455,80 @@ void TImporter::CollectChannels()
     FSamples = static_cast<std::size_t>(keys);
 }
 
-void TImporter::WalkWorlds(const aiNode& node, const TMat& parent, std::size_t sample)
+void TImporter::FindMoving(const aiNode& node, bool moving)
 {
-    const auto found = FChannels.find(NodeName(node.mName));
-    const double seconds = FStart + double(sample) * FOptions.Step / UnitsPerSecond;
-    const TMat world = parent * LocalAt(node, found == FChannels.end() ? nullptr : &found->second, seconds);
-    std::vector<TMat>& worlds = FWorlds[&node];
-    if (worlds.size() < FSamples)
-        worlds.resize(FSamples);
-    worlds[sample] = world;
+    moving = moving || FChannels.count(NodeName(node.mName));
+    if (moving)
+        FMoving.insert(&node);
     for (unsigned i = 0; i < node.mNumChildren; ++i)
-        WalkWorlds(*node.mChildren[i], world, sample);
+        FindMoving(*node.mChildren[i], moving);
 }
 
-void TImporter::SampleWorlds()
+// The nodes above a node, the root first, and the node itself.
+std::vector<const aiNode*> PathTo(const aiNode& node)
 {
-    for (std::size_t k = 0; k < FSamples; ++k)
-        WalkWorlds(*FScene->mRootNode, Scaling(FUnitScale), k);
+    std::vector<const aiNode*> path;
+    for (const aiNode* n = &node; n; n = n->mParent)
+        path.push_back(n);
+    std::reverse(path.begin(), path.end());
+    return path;
 }
 
-std::vector<TPose> TImporter::PosesOf(const aiNode& node, const TMat& local) const
+// Sampling a moving node takes a placement per sample for it and for each
+// moving node above it; what that comes to over the scene is known before
+// any of it is done, and bounded, as a small file can ask for much.
+void TImporter::CheckSampling() const
+{
+    if (FSamples <= 1)
+        return;
+    std::vector<const aiNode*> placed = FMeshNodes;
+    for (unsigned i = 0; i < FScene->mNumCameras; ++i)
+        placed.push_back(FScene->mRootNode->FindNode(FScene->mCameras[i]->mName));
+    for (unsigned i = 0; i < FScene->mNumLights; ++i)
+        placed.push_back(FScene->mRootNode->FindNode(FScene->mLights[i]->mName));
+    std::int64_t placements = 0, moving = 0;
+    for (const aiNode* node : placed) {
+        if (!node || !FMoving.count(node))
+            continue;
+        ++moving;
+        for (const aiNode* n : PathTo(*node))
+            placements += FMoving.count(n) ? std::int64_t(FSamples) : 0;
+    }
+    if (placements > MaxImportPlacements)
+        Fail("sampling the movement of " + std::to_string(moving) + " objects " + std::to_string(FSamples) +
+             " times takes " + std::to_string(placements) + " placements, more than " +
+             std::to_string(MaxImportPlacements) + "; give a larger --step");
+}
+
+// The node's world transform at every sample, or once when it does not move.
+std::vector<TMat> TImporter::WorldsOf(const aiNode& node) const
+{
+    const std::vector<const aiNode*> path = PathTo(node);
+    // What lies above the first moving node is the same at every sample.
+    TMat still = Scaling(FUnitScale);
+    std::size_t first = 0;
+    for (; first < path.size() && !FMoving.count(path[first]); ++first)
+        still = still * ToDouble(path[first]->mTransformation);
+    if (first == path.size())
+        return {still};
+    std::vector<TMat> worlds(FSamples);
+    for (std::size_t k = 0; k < FSamples; ++k) {
+        const double seconds = FStart + double(k) * FOptions.Step / UnitsPerSecond;
+        TMat world = still;
+        for (std::size_t i = first; i < path.size(); ++i) {
+            const auto found = FChannels.find(NodeName(path[i]->mName));
+            world = world * LocalAt(*path[i], found == FChannels.end() ? nullptr : &found->second, seconds);
+        }
+        worlds[k] = world;
+    }
+    return worlds;
+}
+
+std::vector<TPose> TImporter::PosesOf(const std::vector<TMat>& worlds, const TMat& local) const
 {
     std::vector<TPose> poses;
-    for (const TMat& world : FWorlds.at(&node))
+    poses.reserve(worlds.size());
+    for (const TMat& world : worlds)
         poses.push_back(PoseOf(world * local));
     // Neighbouring keys on one side of the sphere, as interpolation wants.
     for (std::size_t k = 1; k < poses.size(); ++k) {
@@ -522,16 +584,6 @@ void TImporter::WriteTransform(TSceneWriter& w, std::int32_t ownerId, const std:
 
 // -- Materials and textures ----------------------------------------------------
 
-std::string SafeFileName(std::string name)
-{
-    for (char& c : name)
-        if (c == '/' || c == '\\' || c == ':' || static_cast<unsigned char>(c) < 32)
-            c = '_';
-    if (name.empty() || name == "." || name == "..")
-        name = "texture";
-    return name;
-}
-
 std::string PercentDecoded(const std::string& text)
 {
     std::string out;
@@ -565,54 +617,83 @@ std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string
         return known->second;
 
     // Where the image comes from: embedded in the file, or a file of its own.
+    // An image that cannot be read costs the material its texture, as a
+    // missing one does, not the whole import.
+    const auto without = [&](const std::string& why) {
+        Warn("material " + Quoted(materialName) + ": " + why + "; the material is drawn without it");
+        FTextureBySource[reference] = -1;
+        return -1;
+    };
     std::vector<std::uint8_t> bytes;
     std::string name;
     if (const aiTexture* texture = FScene->GetEmbeddedTexture(path.C_Str())) {
-        if (texture->mHeight == 0) {
-            const auto* data = reinterpret_cast<const std::uint8_t*>(texture->pcData);
-            bytes = ConvertToPng(std::vector<std::uint8_t>(data, data + texture->mWidth), reference);
-        } else {
-            std::vector<std::uint8_t> rgba(std::size_t(texture->mWidth) * texture->mHeight * 4);
-            for (std::size_t i = 0; i < std::size_t(texture->mWidth) * texture->mHeight; ++i) {
-                const aiTexel& t = texture->pcData[i];
-                rgba[4 * i] = t.r, rgba[4 * i + 1] = t.g, rgba[4 * i + 2] = t.b, rgba[4 * i + 3] = t.a;
+        try {
+            if (texture->mHeight == 0) {
+                const auto* data = reinterpret_cast<const std::uint8_t*>(texture->pcData);
+                bytes = ConvertToPng(std::vector<std::uint8_t>(data, data + texture->mWidth),
+                                     "texture " + Quoted(reference));
+            } else {
+                std::vector<std::uint8_t> rgba(std::size_t(texture->mWidth) * texture->mHeight * 4);
+                for (std::size_t i = 0; i < std::size_t(texture->mWidth) * texture->mHeight; ++i) {
+                    const aiTexel& t = texture->pcData[i];
+                    rgba[4 * i] = t.r, rgba[4 * i + 1] = t.g, rgba[4 * i + 2] = t.b, rgba[4 * i + 3] = t.a;
+                }
+                bytes = EncodePng(rgba.data(), int(texture->mWidth), int(texture->mHeight), 4);
             }
-            bytes = EncodePng(rgba.data(), int(texture->mWidth), int(texture->mHeight), 4);
+        } catch (const std::runtime_error& e) {
+            return without(e.what());
         }
         std::string hint = fs::path(std::string(texture->mFilename.C_Str())).stem().string();
         if (hint.empty())
             hint = "texture" + std::to_string(FTexMaps.size());
-        name = fs::path(FOptions.Out).stem().string() + "_" + SafeFileName(hint) + ".png";
+        name = fs::path(FOptions.Out).stem().string() + "_" + hint + ".png";
     } else {
         const std::string decoded = PercentDecoded(reference);
         std::string given = decoded;
         std::replace(given.begin(), given.end(), '\\', '/');
         const fs::path asGiven(given);
-        std::vector<fs::path> candidates = {asGiven.is_absolute() ? asGiven : FSourceFolder / asGiven,
-                                            FSourceFolder / asGiven.filename()};
-        std::error_code error;
-        const auto found = std::find_if(candidates.begin(), candidates.end(),
-                                        [&](const fs::path& p) { return fs::is_regular_file(p, error); });
-        if (found == candidates.end()) {
-            Warn("material " + Quoted(materialName) + ": texture " + Quoted(decoded) +
-                 " not found; the material is drawn without it");
-            FTextureBySource[reference] = -1;
-            return -1;
+        // Only files in the source's own folder tree are taken, links
+        // followed: a model may name any file on the disk, and what it names
+        // would be copied beside the scene, which the user may hand on.
+        const std::vector<fs::path> candidates = {asGiven.is_absolute() ? asGiven : FSourceFolder / asGiven,
+                                                  FSourceFolder / asGiven.filename()};
+        fs::path found;
+        bool outside = false;
+        for (const fs::path& candidate : candidates) {
+            std::error_code error;
+            const fs::path real = fs::canonical(candidate, error);
+            if (error || !fs::is_regular_file(real, error))
+                continue;
+            const fs::path inTree = real.lexically_relative(FSourceTree);
+            if (inTree.empty() || *inTree.begin() == "..") {
+                outside = true;
+                continue;
+            }
+            found = real;
+            break;
         }
-        std::ifstream in(*found, std::ios::binary);
+        if (found.empty())
+            return without("texture " + Quoted(decoded) +
+                           (outside ? " lies outside the source's folder" : " not found"));
+        std::error_code error;
+        if (fs::file_size(found, error) > std::uintmax_t(INT_MAX) && !error)
+            return without("texture " + Quoted(decoded) + " is too large to read");
+        std::ifstream in(found, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        name = SafeFileName(asGiven.filename().string());
+        name = asGiven.filename().string();
         if (!PlayerReadsImage(bytes)) {
-            bytes = ConvertToPng(bytes, found->string());
+            try {
+                bytes = ConvertToPng(bytes, "texture " + Quoted(decoded));
+            } catch (const std::runtime_error& e) {
+                return without(e.what());
+            }
             name = fs::path(name).stem().string() + ".png";
         }
     }
 
-    // Two images may not share a name beside the scene.
-    const std::string stem = fs::path(name).stem().string(), extension = fs::path(name).extension().string();
-    for (int n = 2; !FTextureNames.insert(name).second; ++n)
-        name = stem + "_" + std::to_string(n) + extension;
-    FFiles.Add((FOutFolder / name).string(), std::move(bytes));
+    // Never in the place of a file that is there, nor of another output;
+    // the same image left by an earlier import is used again.
+    name = FFiles.AddNamed(FOutFolder.string(), name, std::move(bytes));
 
     TTexMapDesc map;
     map.Header.Name = name;
@@ -837,6 +918,55 @@ std::int32_t TImporter::FaceModeOf(const aiNode& node, const aiMesh& mesh)
     return mode;
 }
 
+std::uint32_t TImporter::MeshFlagsOf(const aiNode& node) const
+{
+    bool colours = false, alpha = false, uvs = false;
+    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
+        const aiMesh& mesh = *FScene->mMeshes[node.mMeshes[i]];
+        uvs |= mesh.HasTextureCoords(0);
+        colours |= mesh.HasVertexColors(0);
+        alpha |= FVertexAlpha[node.mMeshes[i]];
+        alpha |= colours && FMaterials[mesh.mMaterialIndex].BaseColor.w < 1;
+    }
+    std::uint32_t flags = TMeshFlag::Position3 | TMeshFlag::Normal;
+    if (colours)
+        flags |= alpha ? TMeshFlag::ColorRGBA : TMeshFlag::ColorRGB;
+    if (uvs)
+        flags |= TMeshFlag::TexCoord2(0);
+    return flags;
+}
+
+// A chunk's size, and any position in a scene file, is a signed 32-bit
+// number. A node may place one mesh many times and many nodes may share it,
+// so a small source can ask for more than that; it is found out before the
+// vertices are made.
+void TImporter::CheckMeshSizes()
+{
+    FVertexAlpha.assign(FScene->mNumMeshes, false);
+    for (unsigned i = 0; i < FScene->mNumMeshes; ++i) {
+        const aiMesh& mesh = *FScene->mMeshes[i];
+        for (unsigned v = 0; mesh.HasVertexColors(0) && v < mesh.mNumVertices && !FVertexAlpha[i]; ++v)
+            FVertexAlpha[i] = mesh.mColors[0][v].a < 1;
+    }
+    std::uint64_t total = 0;
+    for (const aiNode* node : FMeshNodes) {
+        const std::uint64_t stride = std::uint64_t(MeshStride(MeshFlagsOf(*node)));
+        // Header, node header, position and rotation, flags and counts.
+        std::uint64_t bytes = 20 + 16 + node->mName.length + 28 + 16;
+        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+            const aiMesh& mesh = *FScene->mMeshes[node->mMeshes[i]];
+            bytes += std::uint64_t(mesh.mNumVertices) * stride * 4 + std::uint64_t(mesh.mNumFaces) * 3 * 4 + 16;
+        }
+        if (bytes > std::uint64_t(INT32_MAX))
+            Fail("node " + Quoted(NodeName(node->mName)) + " takes " + std::to_string(bytes) +
+                 " bytes, more than a scene file holds (" + std::to_string(INT32_MAX) + ")");
+        total += bytes;
+    }
+    if (total > std::uint64_t(INT32_MAX))
+        Fail("the meshes take " + std::to_string(total) + " bytes, more than a scene file holds (" +
+             std::to_string(INT32_MAX) + ")");
+}
+
 TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
 {
     // Normals go through the inverse transpose of what is baked; a mirroring
@@ -846,18 +976,13 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
     const bool mirrored = aiMatrix3x3t<double>(bake).Determinant() < 0;
 
     std::vector<const aiMesh*> meshes;
-    bool colours = false, alpha = false, uvs = false;
-    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
-        const aiMesh* mesh = FScene->mMeshes[node.mMeshes[i]];
-        meshes.push_back(mesh);
-        uvs |= mesh->HasTextureCoords(0);
-        if (mesh->HasVertexColors(0)) {
-            colours = true;
-            for (unsigned v = 0; v < mesh->mNumVertices && !alpha; ++v)
-                alpha = mesh->mColors[0][v].a < 1;
-        }
-        alpha |= colours && FMaterials[mesh->mMaterialIndex].BaseColor.w < 1;
-    }
+    for (unsigned i = 0; i < node.mNumMeshes; ++i)
+        meshes.push_back(FScene->mMeshes[node.mMeshes[i]]);
+    TMeshDesc d;
+    d.Flags = MeshFlagsOf(node);
+    const bool colours = d.Flags & (TMeshFlag::ColorRGB | TMeshFlag::ColorRGBA);
+    const bool alpha = d.Flags & TMeshFlag::ColorRGBA;
+    const bool uvs = d.Flags & TMeshFlag::TexCoord2(0);
     // One face record per material and primitive kind: meshes sharing both
     // are drawn as one range.
     std::map<const aiMesh*, std::int32_t> modes;
@@ -868,20 +993,13 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
         return std::pair(a->mMaterialIndex, mode(a)) < std::pair(b->mMaterialIndex, mode(b));
     });
 
-    TMeshDesc d;
-    d.Flags = TMeshFlag::Position3 | TMeshFlag::Normal;
-    if (colours)
-        d.Flags |= alpha ? TMeshFlag::ColorRGBA : TMeshFlag::ColorRGB;
-    if (uvs)
-        d.Flags |= TMeshFlag::TexCoord2(0);
     const std::int32_t stride = MeshStride(d.Flags);
+    // CheckMeshSizes has made sure that all of it fits in a chunk.
     std::size_t vertexTotal = 0, indexTotal = 0;
     for (const aiMesh* m : meshes) {
         vertexTotal += m->mNumVertices;
         indexTotal += std::size_t(m->mNumFaces) * 3;
     }
-    if (vertexTotal * std::size_t(stride) > std::size_t(INT32_MAX) || indexTotal > std::size_t(INT32_MAX))
-        Fail("node " + Quoted(NodeName(node.mName)) + " holds more vertices than a scene file can");
     d.Vertices.resize(vertexTotal * std::size_t(stride));
     d.Indices.reserve(indexTotal);
 
@@ -956,7 +1074,7 @@ TMeshDesc TImporter::MeshOf(const aiNode& node, const TMat& bake)
 void TImporter::ConvertMeshes(TSceneWriter& w)
 {
     for (const aiNode* node : FMeshNodes) {
-        const std::vector<TMat>& worlds = FWorlds.at(node);
+        const std::vector<TMat> worlds = WorldsOf(*node);
         // What the transform cannot hold (scale, shear) goes into the
         // vertices: world = rotation and position after the bake.
         const TPose start = PoseOf(worlds[0]);
@@ -965,7 +1083,7 @@ void TImporter::ConvertMeshes(TSceneWriter& w)
         TMat bake = rotationInverse * worlds[0];
         bake.a4 = bake.b4 = bake.c4 = 0;
 
-        const std::vector<TPose> poses = PosesOf(*node, TMat());
+        const std::vector<TPose> poses = PosesOf(worlds, TMat());
         if (worlds.size() > 1) {
             const TMat scale0 = bake;
             for (std::size_t k = 1; k < worlds.size(); ++k) {
@@ -1054,7 +1172,7 @@ void TImporter::ConvertCamera(TSceneWriter& w)
         // own position, which glTF cameras do not have.
         const TVec position = IsGltf() ? TVec() : ToDouble(camera->mPosition);
         const TMat local = Translation(position) * LookRotation(ToDouble(camera->mLookAt), ToDouble(camera->mUp));
-        poses = PosesOf(*FindNode(*FScene, camera->mName), local);
+        poses = PosesOf(WorldsOf(*FindNode(*FScene, camera->mName)), local);
     } else {
         // A camera of our own that sees the whole scene at the start, from
         // in front and a little above.
@@ -1113,7 +1231,7 @@ void TImporter::ConvertLight(TSceneWriter& w)
     const TVec up = Length(ToDouble(light->mUp)) > 1e-9 ? ToDouble(light->mUp) : TVec(0, 1, 0);
     const TVec direction = Length(ToDouble(light->mDirection)) > 1e-9 ? ToDouble(light->mDirection) : TVec(0, 0, -1);
     const TMat local = Translation(ToDouble(light->mPosition)) * LookRotation(direction, up);
-    std::vector<TPose> poses = PosesOf(*FindNode(*FScene, light->mName), local);
+    std::vector<TPose> poses = PosesOf(WorldsOf(*FindNode(*FScene, light->mName)), local);
     if (light->mType == aiLightSource_DIRECTIONAL) {
         // A point light far back along the direction stands in for the sun.
         const TVec centre = (FBoxMin + FBoxMax) * 0.5;
@@ -1145,13 +1263,23 @@ std::vector<std::string> TImporter::Run()
     if (FOptions.Step < 1 || FOptions.Step > MaxImportStep)
         throw EImportError("--step: " + std::to_string(FOptions.Step) + " is outside 1 to " +
                            std::to_string(MaxImportStep));
-    FOutFolder = fs::absolute(FOptions.Out).parent_path();
+    const std::string out = fs::absolute(FOptions.Out).string();
+    FOutFolder = fs::path(out).parent_path();
+    // The scene file's name is taken first: it may not be the source, a
+    // folder in its way is found before the work, and no texture takes it.
+    try {
+        FFiles.Protect(FOptions.Source);
+        FFiles.Add(out, std::vector<std::uint8_t>());
+    } catch (const std::exception& e) {
+        throw EImportError(e.what()); // names the file written
+    }
     Read();
     CollectChannels();
-    SampleWorlds();
+    CollectMeshNodes(*FScene->mRootNode, FMeshNodes);
+    FindMoving(*FScene->mRootNode, false);
+    CheckSampling();
     WarnAboutMeshes();
     ConvertMaterials();
-    CollectMeshNodes(*FScene->mRootNode, FMeshNodes);
     ReadWireframes();
 
     // Materials are numbered among those written, in the source's order.
@@ -1164,6 +1292,8 @@ std::vector<std::string> TImporter::Run()
     for (std::size_t i = 0; i < used.size(); ++i)
         if (used[i])
             FMaterialNumber[i] = written++;
+
+    CheckMeshSizes();
 
     // Meshes first into a stream of their own: the camera and the light
     // want the scene's extent, and the light's carrier goes before them.
@@ -1198,8 +1328,8 @@ std::vector<std::string> TImporter::Run()
     ConvertLight(w);
     std::vector<std::span<const std::uint8_t>> pieces = meshes.Pieces();
     pieces.insert(pieces.begin(), std::span(stream.Bytes()));
-    FFiles.Add(fs::absolute(FOptions.Out).string(), std::move(pieces));
     try {
+        FFiles.Add(out, std::move(pieces));
         return FFiles.Commit();
     } catch (const std::exception& e) {
         throw EImportError(e.what()); // names the file written

@@ -6,9 +6,12 @@
 // its own, with its scale baked into the vertices; animated placements
 // sampled on the scene clock; one camera; one painted light.
 //
-// Everything the scene file cannot hold is reported as one warning each; an
-// input that cannot be read is an EImportError "<file>: <reason>", and then
-// nothing is written.
+// Everything the scene file cannot hold is reported as one warning each,
+// textures that are missing, unreadable or outside the source's folder
+// included; an input that cannot be read, or that asks for more than a scene
+// file holds, is an EImportError "<file>: <reason>", and then nothing is
+// written. The textures never replace a file (see TOutputFiles), and the
+// scene file is never the source.
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -36,6 +39,9 @@ struct TImportOptions {
 constexpr std::int32_t MaxImportStep = 1000;
 // Keys a sampled transform may have: over two hours at the default step.
 constexpr std::int64_t MaxImportKeys = 100000;
+// Placements sampled in all: each moving object's, and each moving node's
+// above it, at every sample. Bounds the time and memory the sampling takes.
+constexpr std::int64_t MaxImportPlacements = 1 << 22;
 
 // Converts Source into the scene file Out, with the texture images it needs
 // next to it. Returns the files written, the scene last.

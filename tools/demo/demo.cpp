@@ -1,5 +1,6 @@
 #include "tools/demo/demo.h"
 
+#include "convert/output_files.h"
 #include "tools/demo/image_files.h"
 #include "tools/demo/scene.h"
 #include "tools/demo/soundtrack.h"
@@ -12,15 +13,19 @@ std::vector<std::string> WriteDemo(const std::string& directory)
 {
     const std::filesystem::path folder(directory);
     std::filesystem::create_directories(folder);
-    std::vector<std::string> written;
-    auto write = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        WriteFileBytes((folder / name).string(), bytes);
-        written.push_back(name);
-    };
-    write(SceneFileName, SceneBytes());
-    for (const TDemoFile& file : TextureFiles())
-        write(file.Name, file.Bytes);
-    write(MusicFileName, EncodeMp3(SynthesizeSoundtrack()));
+    // All of the demo or none of it: a folder where a file is to go, or a
+    // full disk, leaves what was there before.
+    TOutputFiles files;
+    std::vector<std::string> written = {SceneFileName};
+    for (const TDemoFile& file : TextureFiles()) {
+        files.Add((folder / file.Name).string(), file.Bytes);
+        written.push_back(file.Name);
+    }
+    files.Add((folder / MusicFileName).string(), EncodeMp3(SynthesizeSoundtrack()));
+    written.push_back(MusicFileName);
+    // Last, so that it never names files that are not there yet.
+    files.Add((folder / SceneFileName).string(), SceneBytes());
+    files.Commit();
     return written;
 }
 

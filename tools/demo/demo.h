@@ -6,7 +6,8 @@
 
 namespace vendrake::demo {
 
-// Writes the demo into directory, creating it when missing; returns the
+// Writes the demo into directory, creating it when missing, replacing the
+// demo's files there all together or, on failure, none of them; returns the
 // names of the files written, the scene first.
 std::vector<std::string> WriteDemo(const std::string& directory);
 

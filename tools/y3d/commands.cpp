@@ -164,6 +164,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                           &err == &std::cerr && ::isatty(STDERR_FILENO));
         err << "y3d: unknown command line; try y3d --help\n";
         return 1;
+    } catch (const ERenderInterrupted& e) {
+        out.flush();
+        err << "y3d: " << e.what() << '\n';
+        return SignalStatus + e.Signal;
     } catch (const std::exception& e) {
         out.flush();
         err << "y3d: " << e.what() << '\n';

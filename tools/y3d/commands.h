@@ -22,8 +22,13 @@ int Demo(const std::string& directory, std::ostream& out);
 // terminal) and a closing line.
 int Render(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
 // Dispatches a command line (without the program name); errors become one
-// line "y3d: <message>" on err and status 1.
+// line "y3d: <message>" on err and status 1. A render ended by a signal
+// returns 128 and the signal's number, the status a shell gives a program
+// the signal killed: the program then ends by that signal itself, once it
+// has cleaned up, so that a script running it stops as it would for any
+// other.
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+constexpr int SignalStatus = 128;
 
 extern const char* const HelpText;
 

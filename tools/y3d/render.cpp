@@ -164,8 +164,9 @@ public:
     {
         if (const int signal = InterruptSignal) {
             const char* name = sigabbrev_np(signal);
-            throw std::runtime_error("interrupted by SIG" + std::string(name ? name : "?") + "; " + out +
-                                     " was not written");
+            throw ERenderInterrupted("interrupted by SIG" + std::string(name ? name : "?") + "; " + out +
+                                         " was not written",
+                                     signal);
         }
     }
 

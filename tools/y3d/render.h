@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -70,10 +71,17 @@ struct TRenderObserver {
     std::function<void(const std::string& message)> Warning;
 };
 
+// A render ended by a signal, with the signal's number.
+class ERenderInterrupted : public std::runtime_error {
+public:
+    ERenderInterrupted(const std::string& message, int signal) : std::runtime_error(message), Signal(signal) {}
+    int Signal;
+};
+
 // Paints the frames the options ask for and writes them. Returns the files
 // written. A video is written under a temporary name and renamed at the end;
-// SIGINT, SIGTERM or SIGHUP during a video end the render with an error and
-// leave no file.
+// SIGINT, SIGTERM or SIGHUP during a video end the render with an
+// ERenderInterrupted and leave no file.
 std::vector<std::string> RenderFrames(const TRenderOptions& options, const TRenderObserver& observer = {});
 
 constexpr int MaxRenderSide = 8192;
