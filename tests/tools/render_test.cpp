@@ -128,11 +128,23 @@ TEST_F(RenderTest, SequenceFramesAndThePlaneSetUp)
     EXPECT_GT(Stats(first).Mean, Stats(ReadPng(plain)).Mean + 3);
 }
 
-TEST_F(RenderTest, MissingSceneIsAnError)
+TEST_F(RenderTest, MissingOrEmptySceneIsAnError)
 {
-    std::ostringstream out, err;
-    EXPECT_EQ(y3d::Run({"render", Folder / "none.y3d", "--time", "1", "--out", Folder / "f.png"}, out, err), 1);
-    EXPECT_EQ(err.str(), "y3d: cannot open scene file " + (Folder / "none.y3d") + "\n");
+    const auto fails = [&](const std::string& scene) {
+        std::ostringstream out, err;
+        EXPECT_EQ(y3d::Run({"render", scene, "--time", "1", "--out", Folder / "f.png"}, out, err), 1) << scene;
+        EXPECT_FALSE(std::filesystem::exists(Folder / "f.png")) << scene;
+        return err.str();
+    };
+    EXPECT_EQ(fails(Folder / "none.y3d"), "y3d: cannot open scene file " + (Folder / "none.y3d") + "\n");
+    // Nothing at all, and a chunk the reader skips.
+    std::ofstream(Folder / "empty.y3d").flush();
+    EXPECT_EQ(fails(Folder / "empty.y3d"), "y3d: " + (Folder / "empty.y3d") +
+                                               ": nothing to paint: the scene file holds no camera and no mesh\n");
+    const std::uint32_t unknown[5] = {0x5A454C4B, 0x58585858, 0, 0, 20};
+    std::ofstream(Folder / "other.y3d", std::ios::binary).write(reinterpret_cast<const char*>(unknown), 20);
+    EXPECT_EQ(fails(Folder / "other.y3d"), "y3d: " + (Folder / "other.y3d") +
+                                               ": nothing to paint: the scene file holds no camera and no mesh\n");
 }
 
 // A picture's pixels as RGB, whatever way its bitmap holds them.

@@ -8,6 +8,7 @@
 #include "engine/scene_player.h"
 #include "scenefile/loader.h"
 #include "platform/x_window.h"
+#include "render/mesh.h"
 #include "scene/device.h"
 #include "scene/gl_entry_points.h"
 #include "scene/viewport.h"
@@ -372,6 +373,15 @@ TFramePainter::TFramePainter(const std::string& sceneFile, int width, int height
         TWorkingDirectory folder(scene.parent_path());
         renderer.InitEffects();
     }
+    // A file without a camera or a mesh (an empty one, or one whose chunks
+    // are all unknown) would come out as black frames.
+    const TgrLoader* loader = F->Player->Loader();
+    bool paints = false;
+    if (loader && loader->Others)
+        for (const TgrTreePtr& node : loader->Others->Children())
+            paints = paints || node->Is<TgrViewPort>() || node->Is<TgrPrimitive>();
+    if (!paints)
+        throw std::runtime_error(sceneFile + ": nothing to paint: the scene file holds no camera and no mesh");
     // The context is this object's from here on.
     renderer.Device()->MakeCurrent();
     F->Current = true;
