@@ -2,6 +2,7 @@
 # Blender's own exporters, next to what Blender says the answers are.
 #
 #   blender -b --factory-startup --python tests/convert/blender/make_scenes.py -- OUT_DIR
+#   blender -b --factory-startup --python tests/convert/blender/make_scenes.py -- OUT_DIR wide
 #
 # Blender (Debian's blender, with python3-numpy for its glTF exporter) is
 # needed only to make these files again; the build and the tests do not use
@@ -13,6 +14,13 @@
 # vertical field of view and clip distances, the light's place, where the
 # camera sees each object's origin and which floor colour it sees at chosen
 # points. The tests read only these files; they never run Blender.
+#
+# With "wide", OUT_DIR receives instead a scene as Blender starts one:
+# 1920x1080, a camera fitted vertically, objects each with an action of its
+# own, the camera aimed by a Track To constraint baked into its action with
+# visual keying (a constraint alone is not exported), and the exporters'
+# default options (glTF with the camera): wide.glb, wide.gltf (+ wide.bin),
+# wide.fbx, wide.dae and wide.json.
 #
 # At 30 frames a second every tenth of a second is a frame, so the answers
 # fall on the frames every exporter writes, and on the importer's samples.
@@ -197,8 +205,122 @@ def export(folder):
     bpy.ops.wm.obj_export(filepath=base + ".obj", export_animation=False, path_mode="STRIP")
 
 
+def keyed(obj, keys):
+    """Keys location and rotation at (frame, location, z angle in degrees)."""
+    obj.rotation_mode = "XYZ"
+    for frame, location, angle in keys:
+        obj.location = location
+        obj.rotation_euler = Euler((0.0, 0.0, math.radians(angle)), "XYZ")
+        obj.keyframe_insert("location", frame=frame)
+        obj.keyframe_insert("rotation_euler", frame=frame)
+
+
+def build_wide():
+    scene = clear_scene()
+    scene.render.resolution_x = 1920
+    scene.render.resolution_y = 1080
+
+    # Each object keyed on its own, so each has an action of its own
+    # ("CubeAction", "TowerAction"), as Blender names them.
+    bpy.ops.mesh.primitive_cube_add(size=1.0)
+    cube = bpy.context.object
+    cube.name = "Cube"
+    cube.data.materials.append(material("Red", (0.8, 0.1, 0.1, 1.0)))
+    keyed(cube, [(1, (-2, 0, 1), 0.0), (31, (0, 1, 1.5), 90.0), (61, (2, 0, 1), 180.0)])
+
+    bpy.ops.mesh.primitive_cube_add(size=0.8)
+    tower = bpy.context.object
+    tower.name = "Tower"
+    tower.data.materials.append(material("Blue", (0.2, 0.4, 1.0, 1.0)))
+    keyed(tower, [(1, (1.5, 2, 0.5), 0.0), (31, (-1, 2.5, 2), -60.0), (61, (-2.5, 1, 0.5), -120.0)])
+
+    light_data = bpy.data.lights.new("Lamp", type="POINT")
+    light_data.energy = 500.0
+    light = bpy.data.objects.new("Lamp", light_data)
+    scene.collection.objects.link(light)
+    light.location = (2, -6, 6)
+
+    # 50 degrees along a vertical sensor fit: the picture's height.
+    camera_data = bpy.data.cameras.new("Camera")
+    camera_data.sensor_fit = "VERTICAL"
+    camera_data.lens_unit = "FOV"
+    camera_data.angle = math.radians(50.0)
+    camera_data.clip_start = 0.5
+    camera_data.clip_end = 200.0
+    camera = bpy.data.objects.new("Camera", camera_data)
+    scene.collection.objects.link(camera)
+    scene.camera = camera
+    camera.location = (0, -10, 4)
+    camera.keyframe_insert("location", frame=1)
+    camera.location = (3, -9, 5)
+    camera.keyframe_insert("location", frame=61)
+    # Aimed at a fixed point as it moves, so that the objects move across
+    # the picture.
+    target = bpy.data.objects.new("Aim", None)
+    scene.collection.objects.link(target)
+    target.location = (0, 1, 1)
+    aim = camera.constraints.new("TRACK_TO")
+    aim.target = target
+    aim.track_axis = "TRACK_NEGATIVE_Z"
+    aim.up_axis = "UP_Y"
+    # The aim baked into the camera's own action: what the exporters write.
+    bpy.ops.object.select_all(action="DESELECT")
+    camera.select_set(True)
+    bpy.context.view_layer.objects.active = camera
+    unbaked = camera.animation_data.action
+    bpy.ops.nla.bake(frame_start=1, frame_end=END_FRAME, only_selected=True, visual_keying=True,
+                     clear_constraints=True, bake_types={"OBJECT"})
+    bpy.data.actions.remove(unbaked)
+    camera.animation_data.action.name = "CameraAction"
+    return scene
+
+
+def wide_answers(scene):
+    result = {"fps": FPS, "up_axis": "Z", "objects": {}}
+    for obj in scene.objects:
+        samples = []
+        for t in TIMES:
+            scene.frame_set(1 + int(round(t * FPS)))
+            world = obj.matrix_world
+            q = world.to_quaternion()
+            seen = world_to_camera_view(scene, scene.camera, world.to_translation())
+            samples.append({"time": t, "position": list(world.to_translation()),
+                            "rotation": [q.w, q.x, q.y, q.z], "view": list(seen)})
+        result["objects"][obj.name] = samples
+    scene.frame_set(1)
+    render = scene.render
+    projection = scene.camera.calc_matrix_camera(bpy.context.evaluated_depsgraph_get(), x=render.resolution_x,
+                                                 y=render.resolution_y)
+    camera = scene.camera.data
+    # The picture's own angles, whatever the sensor fit.
+    result["camera"] = {"name": scene.camera.name, "aspect": render.resolution_x / render.resolution_y,
+                        "vertical_fov_degrees": math.degrees(2 * math.atan(1 / projection[1][1])),
+                        "horizontal_fov_degrees": math.degrees(2 * math.atan(1 / projection[0][0])),
+                        "near": camera.clip_start, "far": camera.clip_end}
+    result["actions"] = {obj.name: obj.animation_data.action.name for obj in scene.objects if obj.animation_data}
+    result["colours"] = {"Cube": [0.8, 0.1, 0.1], "Tower": [0.2, 0.4, 1.0]}
+    return result
+
+
+def export_wide(folder):
+    base = os.path.join(folder, "wide")
+    bpy.context.scene.frame_set(1)
+    bpy.ops.export_scene.gltf(filepath=base + ".glb", export_format="GLB", export_cameras=True, export_lights=True)
+    bpy.ops.export_scene.gltf(filepath=base + ".gltf", export_format="GLTF_SEPARATE", export_cameras=True,
+                              export_lights=True)
+    bpy.ops.export_scene.fbx(filepath=base + ".fbx")
+    bpy.context.scene.frame_set(1)
+    bpy.ops.wm.collada_export(filepath=base + ".dae")
+
+
 def main():
     folder = out_dir()
+    if "wide" in sys.argv[sys.argv.index("--") + 1:]:
+        scene = build_wide()
+        with open(os.path.join(folder, "wide.json"), "w") as out:
+            json.dump(wide_answers(scene), out, indent=None, separators=(",", ":"))
+        export_wide(folder)
+        return
     scene = build()
     with open(os.path.join(folder, "scene.json"), "w") as out:
         json.dump(answers(scene), out, indent=None, separators=(",", ":"))
