@@ -8,6 +8,7 @@
 #include "render/mesh.h"
 
 #include <assimp/Importer.hpp>
+#include <assimp/commonMetaData.h>
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -303,6 +304,8 @@ private:
 
     void Read();
     bool IsGltf() const { return FFormat == ".gltf" || FFormat == ".glb"; }
+    bool FromBlender() const;
+    double VerticalAngle(const aiCamera& camera, const std::string& name);
     void CollectChannels();
     void FindMoving(const aiNode& node, bool moving);
     void CheckSampling() const;
@@ -373,6 +376,10 @@ void TImporter::Read()
     std::string extension = source.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    // The library's reader of Blender's own files knows only the layouts of
+    // old versions, and fails on today's with a message about their insides.
+    if (extension == ".blend")
+        Fail("a Blender file: export it from Blender first (File > Export > glTF 2.0, .glb) and import that");
     if (extension.empty() || !FImporter.IsExtensionSupported(extension))
         Fail("unsupported format" + (extension.empty() ? std::string() : " (" + extension + ")"));
     FFormat = extension;
@@ -408,38 +415,96 @@ void TImporter::Read()
     }
 }
 
+// How far a node's placement in the file is from the nearest key of an
+// animation of it: 0 when the animation passes through it.
+double Distance(const aiNode& node, const TChannel& channel)
+{
+    const TPose rest = PoseOf(ToDouble(node.mTransformation));
+    const aiNodeAnim& a = *channel.Anim;
+    double nearest = std::numeric_limits<double>::infinity();
+    const auto at = [&](double ticks) {
+        const TPose pose = PoseOf(LocalAt(node, &channel, ticks / channel.TicksPerSecond));
+        const TQ& p = pose.Rotation;
+        const TQ& q = rest.Rotation;
+        const double turn = 1 - std::abs(p.w * q.w + p.x * q.x + p.y * q.y + p.z * q.z);
+        nearest = std::min(nearest, Length(pose.Position - rest.Position) / (1 + Length(rest.Position)) + turn);
+    };
+    for (unsigned k = 0; k < a.mNumPositionKeys && nearest > 0; ++k)
+        at(a.mPositionKeys[k].mTime);
+    for (unsigned k = 0; k < a.mNumRotationKeys && nearest > 0; ++k)
+        at(a.mRotationKeys[k].mTime);
+    return nearest;
+}
+
+bool TImporter::FromBlender() const
+{
+    aiString generator;
+    return FScene->mMetaData && FScene->mMetaData->Get(AI_METADATA_SOURCE_GENERATOR, generator) &&
+           std::string(generator.C_Str()).rfind("Blender", 0) == 0;
+}
+
 void TImporter::CollectChannels()
 {
-    double first = std::numeric_limits<double>::infinity(), last = 0;
+    // Every animation of each node, in the file's order.
+    std::unordered_map<std::string, std::vector<std::pair<TChannel, const aiAnimation*>>> candidates;
+    std::vector<std::string> order;
     for (unsigned a = 0; a < FScene->mNumAnimations; ++a) {
         const aiAnimation& animation = *FScene->mAnimations[a];
-        const double tps = TicksPerSecond(animation);
         for (unsigned c = 0; c < animation.mNumChannels; ++c) {
-            const aiNodeAnim* channel = animation.mChannels[c];
-            const std::string name = NodeName(channel->mNodeName);
-            if (!FChannels.emplace(name, TChannel{channel, tps}).second) {
-                Warn("animation " + Quoted(NodeName(animation.mName)) + " moves " + Quoted(name) +
-                     " again: only the first animation of a node is kept");
-                continue;
-            }
-            // A lone key marks no time: readers make one up for what a
-            // channel leaves out.
-            const auto span = [&](double from, double to) {
-                if (to <= from)
-                    return;
-                first = std::min(first, from / tps);
-                last = std::max(last, to / tps);
-            };
-            if (channel->mNumPositionKeys)
-                span(channel->mPositionKeys[0].mTime, channel->mPositionKeys[channel->mNumPositionKeys - 1].mTime);
-            if (channel->mNumRotationKeys)
-                span(channel->mRotationKeys[0].mTime, channel->mRotationKeys[channel->mNumRotationKeys - 1].mTime);
-            if (channel->mNumScalingKeys)
-                span(channel->mScalingKeys[0].mTime, channel->mScalingKeys[channel->mNumScalingKeys - 1].mTime);
+            const std::string name = NodeName(animation.mChannels[c]->mNodeName);
+            auto& list = candidates[name];
+            if (list.empty())
+                order.push_back(name);
+            list.push_back({TChannel{animation.mChannels[c], TicksPerSecond(animation)}, &animation});
         }
         if (animation.mNumMeshChannels || animation.mNumMorphMeshChannels)
             Warn("animation " + Quoted(NodeName(animation.mName)) +
                  " changes mesh shapes: the scene file moves whole meshes only");
+    }
+
+    double first = std::numeric_limits<double>::infinity(), last = 0;
+    for (const std::string& name : order) {
+        const auto& list = candidates[name];
+        std::size_t chosen = 0;
+        bool own = false;
+        const aiNode* node = FScene->mRootNode->FindNode(name.c_str());
+        if (list.size() > 1 && node) {
+            // Blender's FBX writes every action that fits an object as an
+            // animation of it, its own among them; its own is the one that
+            // passes through where the object stands in the file.
+            double best = std::numeric_limits<double>::infinity();
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const double d = Distance(*node, list[i].first);
+                if (d < best - 1e-9)
+                    best = d, chosen = i;
+            }
+            own = best <= 1e-5;
+            if (!own)
+                chosen = 0;
+        }
+        if (list.size() > 1 && !own) {
+            for (std::size_t i = 1; i < list.size(); ++i)
+                Warn("animation " + Quoted(NodeName(list[i].second->mName)) + " moves " + Quoted(name) +
+                     " again: only the first animation of a node is kept");
+        }
+        const TChannel& channel = list[chosen].first;
+        FChannels.emplace(name, channel);
+        const aiNodeAnim* keys = channel.Anim;
+        const double tps = channel.TicksPerSecond;
+        // A lone key marks no time: readers make one up for what a
+        // channel leaves out.
+        const auto span = [&](double from, double to) {
+            if (to <= from)
+                return;
+            first = std::min(first, from / tps);
+            last = std::max(last, to / tps);
+        };
+        if (keys->mNumPositionKeys)
+            span(keys->mPositionKeys[0].mTime, keys->mPositionKeys[keys->mNumPositionKeys - 1].mTime);
+        if (keys->mNumRotationKeys)
+            span(keys->mRotationKeys[0].mTime, keys->mRotationKeys[keys->mNumRotationKeys - 1].mTime);
+        if (keys->mNumScalingKeys)
+            span(keys->mScalingKeys[0].mTime, keys->mScalingKeys[keys->mNumScalingKeys - 1].mTime);
     }
     if (FChannels.empty() || !std::isfinite(first))
         return;
@@ -1130,6 +1195,34 @@ const aiNode* FindNode(const aiScene& scene, const aiString& name)
     return scene.mRootNode->FindNode(name);
 }
 
+// The vertical field of view, in radians, that the picture keeps: the
+// player paints 4:3, so a wider picture loses its sides and a narrower one
+// gains some, as the vertical angle stays.
+double TImporter::VerticalAngle(const aiCamera& camera, const std::string& name)
+{
+    const double aspect = camera.mAspect;
+    if (IsGltf()) {
+        // The glTF reader reports the vertical angle times the aspect, or
+        // the vertical angle itself when the file gives no aspect.
+        return aspect > 0 ? camera.mHorizontalFOV / aspect : camera.mHorizontalFOV;
+    }
+    // The others report a horizontal angle, the picture's own.
+    const double across = std::tan(camera.mHorizontalFOV / 2);
+    if (!FromBlender())
+        return 2 * std::atan(across / (aspect > 0 ? aspect : 4.0 / 3.0));
+    // Blender writes the angle across its sensor's width whatever the
+    // camera's sensor fit, and not the fit: taken on its 36 by 24 mm
+    // sensor fitted to the picture's height, which is what glTF from
+    // Blender gives for such a camera at any size of picture. With Auto
+    // or Horizontal fit the angle across the width is the picture's own,
+    // which differs unless the picture is 3:2.
+    const double vertical = 2 * std::atan(across * 24 / 36);
+    if (aspect > 0 && std::abs(aspect - 1.5) > 1e-3)
+        Warn("camera " + Quoted(name) + ": Blender's " + FFormat.substr(1) +
+             " does not say how the camera fits the picture; taken as Sensor Fit Vertical (glTF says it)");
+    return vertical;
+}
+
 void TImporter::ConvertCamera(TSceneWriter& w)
 {
     const aiCamera* camera = nullptr;
@@ -1151,15 +1244,7 @@ void TImporter::ConvertCamera(TSceneWriter& w)
     std::vector<TPose> poses;
     if (camera) {
         desc.Header.Name = NodeName(camera->mName);
-        const double aspect = camera->mAspect > 0 ? camera->mAspect : 4.0 / 3.0;
-        double vertical = 0;
-        if (IsGltf()) {
-            // The glTF reader reports the vertical angle times the aspect.
-            vertical = camera->mHorizontalFOV / aspect;
-        } else {
-            // The others report the whole horizontal angle.
-            vertical = 2 * std::atan(std::tan(camera->mHorizontalFOV / 2) / aspect);
-        }
+        const double vertical = VerticalAngle(*camera, desc.Header.Name);
         const double degrees = std::clamp(vertical * 180 / Pi, 1.0, 170.0);
         desc.Lens = static_cast<float>(degrees * 4.5 / 3.5);
         if (camera->mOrthographicWidth > 0)
