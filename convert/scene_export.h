@@ -27,6 +27,11 @@ namespace vendrake {
 // edges a-b, b-c, c-a.
 inline constexpr const char* GltfWireframeKey = "y3d_wireframe";
 
+// The node extras key of a node that carries a light: the strength of the
+// light's colour as the player paints it (its brightest channel), which
+// glTF's photometric intensity does not give back.
+inline constexpr const char* GltfLightStrengthKey = "y3d_light_strength";
+
 class EExportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
