@@ -12,8 +12,13 @@
 // colour is the base colour, the specular colour and exponent travel in
 // KHR_materials_pbrSpecularGlossiness (with a roughness for viewers without
 // it), unlit textures in KHR_materials_unlit. glTF has no wireframe: a
-// wireframe material's triangles go as lines, marked in the nodes' extras so
-// that the importer makes them triangles again.
+// wireframe material's triangles go as lines, unlit at the colour the player
+// shows them with on average, marked in the nodes' extras so that the
+// importer makes them triangles again. glTF has no additive blending either:
+// the program's glow planes go as emissive quads alpha-blended by a texture
+// whose alpha is the glow's brightness. The painted light's intensity is in
+// glTF's photometric units, chosen so that lit surfaces come out as bright
+// as the player paints them.
 #include <functional>
 #include <stdexcept>
 #include <string>

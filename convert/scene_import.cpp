@@ -1219,6 +1219,20 @@ void TImporter::ConvertLight(TSceneWriter& w)
     const double brightest = std::max({colour.x, colour.y, colour.z});
     if (brightest > 2)
         colour = colour / brightest;
+    // y3d export keeps the strength the player painted the light with.
+    const aiNode* carried = FindNode(*FScene, light->mName);
+    double painted = -1;
+    if (IsGltf() && carried && carried->mMetaData) {
+        const aiMetadata& extras = *carried->mMetaData;
+        float single = 0;
+        std::uint64_t whole = 0;
+        if (!extras.Get(GltfLightStrengthKey, painted) && extras.Get(GltfLightStrengthKey, single))
+            painted = single;
+        else if (extras.Get(GltfLightStrengthKey, whole))
+            painted = double(whole);
+    }
+    if (brightest > 0 && std::isfinite(painted) && painted >= 0)
+        colour = TVec(light->mColorDiffuse.r, light->mColorDiffuse.g, light->mColorDiffuse.b) / brightest * painted;
     desc.Color = {float(colour.x), float(colour.y), float(colour.z)};
     desc.Multiplier = 1;
     if (light->mType == aiLightSource_SPOT) {

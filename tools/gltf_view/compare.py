@@ -52,7 +52,7 @@ def main():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = 'http://127.0.0.1:%d/' % server.server_address[1]
     chromium = [args.chromium, '--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-                '--hide-scrollbars', '--window-size=800,600', '--virtual-time-budget=60000']
+                '--hide-scrollbars', '--window-size=800,600', '--virtual-time-budget=600000']
     failed = False
     print('%8s %10s %10s %8s %12s' % ('time', 'player', 'viewer', 'ratio', 'much darker'))
     for t in args.times:
