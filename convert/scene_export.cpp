@@ -182,6 +182,8 @@ private:
     std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int64_t>>> FChildIds;
     json FWireframe = json::object();          // the mesh MeshOf made last: GltfWireframeKey's value
     std::vector<json> FWireframes;             // by FMeshNodes position
+    std::map<int, json> FWireframeLooks;       // glTF material -> GltfWireframeLookKey's value for it
+    std::set<int> FGlowMaterials;              // glTF materials blended by a glow texture
 };
 
 int TExporter::AddView(const void* data, std::size_t bytes, int target)
@@ -427,6 +429,7 @@ int TExporter::MaterialIndex(int number, bool vertexColours, TLook look)
         material["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", glow}};
         material["emissiveTexture"] = {{"index", glow}};
         specGloss["diffuseTexture"] = {{"index", glow}};
+        FGlowMaterials.insert(int(FDoc["materials"].size()));
         material["doubleSided"] = true; // the program paints it without the depth test, from either side
         blend = true;
     } else if (texture >= 0) {
@@ -455,6 +458,11 @@ int TExporter::MaterialIndex(int number, bool vertexColours, TLook look)
         material.erase("emissiveTexture");
         material["extensions"]["KHR_materials_unlit"] = json::object();
         FUsedExtensions.insert("KHR_materials_unlit");
+        FWireframeLooks[int(FDoc["materials"].size())] = {
+            {"diffuse_r", d.x},         {"diffuse_g", d.y},         {"diffuse_b", d.z},
+            {"diffuse_a", d.w},         {"emission_r", m.Emission.x}, {"emission_g", m.Emission.y},
+            {"emission_b", m.Emission.z}, {"specular_r", m.Specular.x}, {"specular_g", m.Specular.y},
+            {"specular_b", m.Specular.z}, {"shininess", m.Shininess}};
     } else {
         material["extensions"]["KHR_materials_pbrSpecularGlossiness"] = specGloss;
         FUsedExtensions.insert("KHR_materials_pbrSpecularGlossiness");
@@ -876,8 +884,15 @@ int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
     json node = {{"name", name}};
     if (FMeshes[meshIndex] >= 0) {
         node["mesh"] = FMeshes[meshIndex];
-        if (!FWireframes[meshIndex].empty())
+        if (!FWireframes[meshIndex].empty()) {
             node["extras"][GltfWireframeKey] = FWireframes[meshIndex]; // readers pass node extras on most widely
+            for (const auto& [material, width] : FWireframes[meshIndex].items())
+                if (const auto look = FWireframeLooks.find(std::stoi(material)); look != FWireframeLooks.end())
+                    node["extras"][GltfWireframeLookKey][material] = look->second;
+        }
+        for (const json& primitive : FDoc["meshes"][std::size_t(FMeshes[meshIndex])]["primitives"])
+            if (primitive.contains("material") && FGlowMaterials.count(primitive["material"].get<int>()))
+                node["extras"][GltfGlowKey][std::to_string(primitive["material"].get<int>())] = 1;
     }
     if (const TgrTreePtr& child = mesh.GetChild(0); child && child->Is<TgrLight>()) {
         const auto& light = static_cast<const TgrLight&>(*child);

@@ -32,6 +32,19 @@ namespace vendrake {
 // edges a-b, b-c, c-a.
 inline constexpr const char* GltfWireframeKey = "y3d_wireframe";
 
+// The node extras key beside GltfWireframeKey that keeps how the player paints
+// those wireframes, which their unlit glTF colour does not: an object from
+// each glTF material's index (as text) to an object of the material's own
+// colours, "diffuse_r" ... "diffuse_a", "emission_r" ... "emission_b",
+// "specular_r" ... "specular_b", and its "shininess".
+inline constexpr const char* GltfWireframeLookKey = "y3d_wireframe_look";
+
+// The node extras key that marks a glow plane's materials: an object from
+// each glTF material's index (as text) to 1. Their texture is the glow
+// texture the export made (colour divided by its brightest channel, which
+// is the alpha); the player adds the texture's colour, alpha times that.
+inline constexpr const char* GltfGlowKey = "y3d_glow";
+
 // The node extras key of a node that carries a light: the strength of the
 // light's colour as the player paints it (its brightest channel), which
 // glTF's photometric intensity does not give back.
