@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,21 @@ TEST(SceneExport, TheDemoThroughGlbAndBackPaintsLikeTheDemo)
     EXPECT_NE(err.str().find("light Sun is left out"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("material Cage is drawn as lines"), std::string::npos) << err.str();
     ASSERT_EQ(y3d::Run({"import", exported / "demo.glb", back / "demo.y3d"}, out, err), 0) << err.str();
+    // The glow planes get back the texture the player adds, not the one
+    // blended in viewers.
+    EXPECT_FALSE(fs::exists(back / "demo_halo_glow.png"));
+    {
+        TFileStream a(demo / "halo.png", TFileMode::OpenRead), b(back / "demo_halo.png", TFileMode::OpenRead);
+        const TBitmap original = ReadImageByContent(a), restored = ReadImageByContent(b);
+        ASSERT_EQ(restored.Width(), original.Width());
+        ASSERT_EQ(restored.Height(), original.Height());
+        ASSERT_EQ(BitsPerPixel(restored.PixelFormat()), BitsPerPixel(original.PixelFormat()));
+        int worst = 0;
+        for (int y = 0; y < original.Height(); ++y)
+            for (int x = 0; x < original.Width() * BitsPerPixel(original.PixelFormat()) / 8; ++x)
+                worst = std::max(worst, std::abs(int(original.ScanLine(y)[x]) - int(restored.ScanLine(y)[x])));
+        EXPECT_LE(worst, 1);
+    }
     // At 75 s the wireframe cage fills the middle of the picture.
     for (const double t : {20.0, 50.0, 75.0}) {
         const double psnr = Psnr(Frame(scene, t, demo / "a.png"), Frame(back / "demo.y3d", t, back / "b.png"));
