@@ -3,8 +3,10 @@
 #include "anim/anim_prs.h"
 #include "convert/output_files.h"
 #include "convert/texture_images.h"
+#include "platform/bitmap.h"
 #include "render/light.h"
 #include "render/material.h"
+#include "render/image_readers.h"
 #include "render/mesh.h"
 #include "render/texture.h"
 #include "scene/gl_null.h"
@@ -16,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace vendrake {
 
@@ -58,6 +62,69 @@ json GltfRotation(double w, double x, double y, double z)
     return Floats({-x / n, -y / n, -z / n, w / n});
 }
 
+// How a face record's material is drawn: lit, as one of the program's
+// additive glow planes, or as the lines of a wireframe.
+enum class TLook { Lit, Glow, Lines };
+
+// The meshes the program paints additively, without the depth test.
+constexpr std::array<const char*, 7> GlowPlaneNames = {"Plane01", "Plane03", "Plane04", "Plane05",
+                                                       "Plane06", "Plane07", "Plane08"};
+
+bool IsGlowPlane(const std::string& name)
+{
+    return std::find(GlowPlaneNames.begin(), GlowPlaneNames.end(), name) != GlowPlaneNames.end();
+}
+
+
+// A mesh's vertices where its transform first places it.
+std::vector<TVector3> PlacedVertices(const TgrPrimitive& mesh, const TgrLoader& loader)
+{
+    double t[3] = {0, 0, 0}, q[4] = {0, 0, 0, 1}; // glTF's rotation: x, y, z, w
+    const auto rotation = [&q](double w, double x, double y, double z) {
+        const json r = GltfRotation(w, x, y, z);
+        for (std::size_t c = 0; c < 4; ++c)
+            q[c] = r[c].get<double>();
+    };
+    bool placed = false;
+    for (const TgrTreePtr& child : loader.AnimTransforms->Children()) {
+        const auto& anim = static_cast<const TgrAnimPRS&>(*child);
+        if (anim.OwnerId != mesh.Id || !anim.PositionTrack || anim.PositionTrack->Keys.Count() == 0)
+            continue;
+        const TAnimKey* key = anim.PositionTrack->Keys.Get(0);
+        for (int c = 0; c < 3; ++c)
+            t[c] = key->Values[c].Value;
+        if (anim.RotationTrack && anim.RotationTrack->Keys.Count() > 0) {
+            const TAnimKey* r = anim.RotationTrack->Keys.Get(0);
+            rotation(r->Values[3].Value, r->Values[0].Value, r->Values[1].Value, r->Values[2].Value);
+        }
+        placed = true;
+        break;
+    }
+    for (const TgrTreePtr& child : loader.Transforms->Children()) {
+        const auto& prs = static_cast<const TgrPRS&>(*child);
+        if (placed || prs.OwnerId != mesh.Id)
+            continue;
+        t[0] = prs.Position.x, t[1] = prs.Position.y, t[2] = prs.Position.z;
+        rotation(prs.Rotation.w, prs.Rotation.x, prs.Rotation.y, prs.Rotation.z);
+        placed = true;
+    }
+    std::vector<TVector3> out;
+    const int stride = mesh.Stride();
+    const std::span<const float> v = mesh.Vertices();
+    if (stride <= 0 || !(mesh.Flags() & (TMeshFlag::Position3 | TMeshFlag::Position4)))
+        return out;
+    const std::size_t first = std::size_t(mesh.PositionOffset());
+    for (std::size_t i = first; i + 2 < v.size(); i += std::size_t(stride)) {
+        const double p[3] = {v[i], v[i + 1], v[i + 2]};
+        // p + 2w (q x p) + 2 q x (q x p)
+        const double c1[3] = {q[1] * p[2] - q[2] * p[1], q[2] * p[0] - q[0] * p[2], q[0] * p[1] - q[1] * p[0]};
+        const double c2[3] = {q[1] * c1[2] - q[2] * c1[1], q[2] * c1[0] - q[0] * c1[2], q[0] * c1[1] - q[1] * c1[0]};
+        out.push_back({float(p[0] + 2 * q[3] * c1[0] + 2 * c2[0] + t[0]), float(p[1] + 2 * q[3] * c1[1] + 2 * c2[1] + t[1]),
+                       float(p[2] + 2 * q[3] * c1[2] + 2 * c2[2] + t[2])});
+    }
+    return out;
+}
+
 class TExporter {
 public:
     explicit TExporter(const TExportOptions& options) : FOptions(options) {}
@@ -77,7 +144,10 @@ private:
     int AddView(const void* data, std::size_t bytes, int target);
     int AddAccessor(int view, int componentType, std::size_t count, const char* type, json min = {}, json max = {});
     void ExportTextures();
-    int MaterialIndex(int number, bool vertexColours);
+    int MaterialIndex(int number, bool vertexColours, TLook look);
+    int GlowTexture(int textureNumber);
+    double LightDistance();
+    json LightOf(const TgrLight& light);
     json MeshOf(const TgrPrimitive& mesh);
     int PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path);
     void Place(json& node, int nodeIndex, std::int32_t ownerId);
@@ -94,7 +164,11 @@ private:
     std::vector<std::uint8_t> FBin;
     std::vector<int> FTextures;                  // glTF texture by texture number, -1: none
     std::vector<bool> FTextureAlpha;             // whether the image has alpha
-    std::map<std::pair<int, bool>, int> FMaterials; // (material number, vertex colours) -> glTF material
+    std::vector<const TgrTexmap*> FTexMaps;      // by texture number
+    std::map<int, std::vector<std::uint8_t>> FImageFiles; // the image file's bytes by texture number
+    std::map<int, int> FGlowTextures;            // texture number -> glTF texture, -1: none
+    std::map<std::tuple<int, bool, TLook>, int> FMaterials; // (material number, vertex colours, look) -> glTF material
+    double FLightDistance = -1;                  // LightDistance, once found
     std::vector<const TgrPrimitive*> FMeshNodes; // in file order
     std::vector<int> FMeshes;                    // glTF mesh by FMeshNodes position, -1: none
     std::map<std::int32_t, std::vector<int>> FChannelsOf; // owner -> sampler (translation, rotation)
@@ -108,6 +182,8 @@ private:
     std::map<std::int32_t, std::vector<std::pair<std::int32_t, std::int64_t>>> FChildIds;
     json FWireframe = json::object();          // the mesh MeshOf made last: GltfWireframeKey's value
     std::vector<json> FWireframes;             // by FMeshNodes position
+    std::map<int, json> FWireframeLooks;       // glTF material -> GltfWireframeLookKey's value for it
+    std::set<int> FGlowMaterials;              // glTF materials blended by a glow texture
 };
 
 int TExporter::AddView(const void* data, std::size_t bytes, int target)
@@ -147,6 +223,7 @@ void TExporter::ExportTextures()
         sceneTree = sceneFolder.lexically_normal();
     for (const TgrTreePtr& node : FLoader.TexMaps->Children()) {
         const auto& map = static_cast<const TgrTexmap&>(*node);
+        FTexMaps.push_back(&map);
         std::vector<std::uint8_t> bytes;
         std::string name = fs::path(map.Name).filename().string();
         bool alpha = false;
@@ -200,6 +277,8 @@ void TExporter::ExportTextures()
         if (!alpha && bytes.size() > 25 && bytes[0] == 0x89)
             alpha = bytes[25] == 4 || bytes[25] == 6; // PNG colour types with alpha
 
+        if (found)
+            FImageFiles[int(FTexMaps.size()) - 1] = bytes;
         json image = {{"name", map.Name}, {"mimeType", bytes[0] == 0x89 ? "image/png" : "image/jpeg"}};
         if (FBinary) {
             image["bufferView"] = AddView(bytes.data(), bytes.size(), 0);
@@ -221,23 +300,101 @@ void TExporter::ExportTextures()
     }
 }
 
+// An additive glow's texture for glTF, which blends only by alpha: each
+// texel's brightest channel becomes its alpha and the colour is divided by
+// it, so that blending adds the texel's colour and dims what lies behind by
+// no more than that colour's own strength. Black stays clear.
+int TExporter::GlowTexture(int textureNumber)
+{
+    if (const auto found = FGlowTextures.find(textureNumber); found != FGlowTextures.end())
+        return found->second;
+    int& made = FGlowTextures[textureNumber] = -1;
+    if (textureNumber < 0 || std::size_t(textureNumber) >= FTexMaps.size() ||
+        FTextures[std::size_t(textureNumber)] < 0)
+        return -1;
+    const TgrTexmap& map = *FTexMaps[std::size_t(textureNumber)];
+    // Texel colours, rows top first: the file's image, else the inline
+    // pixels, which the map keeps bottom row first.
+    std::vector<std::uint8_t> rgba;
+    std::size_t w = 0, h = 0;
+    if (const auto file = FImageFiles.find(textureNumber); file != FImageFiles.end()) {
+        try {
+            TMemoryStream stream(file->second);
+            const TBitmap image = ReadImageByContent(stream);
+            const int bits = BitsPerPixel(image.PixelFormat());
+            if (bits == 24 || bits == 32) {
+                w = std::size_t(image.Width()), h = std::size_t(image.Height());
+                const std::size_t step = bits / 8;
+                for (std::size_t y = 0; y < h; ++y) {
+                    const std::uint8_t* s = image.ScanLine(int(y));
+                    for (std::size_t x = 0; x < w; ++x, s += step)
+                        rgba.insert(rgba.end(), {s[2], s[1], s[0], step == 4 ? s[3] : std::uint8_t(255)});
+                }
+            }
+        } catch (const std::runtime_error&) {
+            rgba.clear();
+        }
+    } else if ((map.Format == 0x1907 || map.Format == 0x1908) && map.Width > 0 && map.Height > 0) {
+        const std::size_t channels = map.Format == 0x1908 ? 4 : 3;
+        w = std::size_t(map.Width), h = std::size_t(map.Height);
+        if (map.Pixels.size() >= w * h * channels)
+            for (std::size_t y = 0; y < h; ++y) {
+                const std::uint8_t* s = &map.Pixels[(h - 1 - y) * w * channels];
+                for (std::size_t x = 0; x < w; ++x, s += channels)
+                    rgba.insert(rgba.end(), {s[0], s[1], s[2], channels == 4 ? s[3] : std::uint8_t(255)});
+            }
+    }
+    if (rgba.empty() || rgba.size() != w * h * 4) {
+        Warn("texture " + map.Name + " cannot be made a glow: its glow planes are drawn opaque");
+        return -1;
+    }
+    std::vector<std::uint8_t> glow(w * h * 4);
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        const double a = rgba[i + 3] / 255.0;
+        const double c[3] = {rgba[i] * a, rgba[i + 1] * a, rgba[i + 2] * a};
+        const double top = std::max({c[0], c[1], c[2]});
+        for (std::size_t k = 0; k < 3; ++k)
+            glow[i + k] = top > 0 ? std::uint8_t(std::lround(255 * c[k] / top)) : 0;
+        glow[i + 3] = std::uint8_t(std::lround(top));
+    }
+    std::vector<std::uint8_t> png = EncodePng(glow.data(), int(w), int(h), 4);
+    const std::string name = fs::path(map.Name).stem().string() + "_glow.png";
+    json image = {{"name", name}, {"mimeType", "image/png"}};
+    if (FBinary)
+        image["bufferView"] = AddView(png.data(), png.size(), 0);
+    else
+        image["uri"] = FFiles.AddNamed(FOut.parent_path().string(), name, std::move(png));
+    FDoc["images"].push_back(image);
+    const int sampler = FDoc["textures"][std::size_t(FTextures[std::size_t(textureNumber)])]["sampler"].get<int>();
+    FDoc["textures"].push_back({{"source", int(FDoc["images"].size()) - 1}, {"sampler", sampler}});
+    return made = int(FDoc["textures"].size()) - 1;
+}
+
 // The glTF material for a face record's material. With vertex colours the
 // player takes the colours for ambient and diffuse; glTF multiplies them by
 // the base colour, which is white then.
-int TExporter::MaterialIndex(int number, bool vertexColours)
+//
+// A glow plane's material is emissive and alpha-blended with its texture as
+// GlowTexture makes it: glTF has no additive blending, and this adds the glow
+// wherever the texture is bright and leaves the scene behind it where it is
+// dark. Lines are unlit in glTF viewers: a wireframe's lines shine with its
+// emission and half its diffuse colour, as the lit side of a wire frame
+// shows on average.
+int TExporter::MaterialIndex(int number, bool vertexColours, TLook look)
 {
     if (number < 0 || number >= FLoader.Materials->Count())
         return -1;
-    const auto key = std::pair(number, vertexColours);
+    const auto key = std::tuple(number, vertexColours, look);
     if (const auto found = FMaterials.find(key); found != FMaterials.end())
         return found->second;
 
     const auto& m = static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(number));
-    int texture = -1, kind = 1;
+    int texture = -1, kind = 1, textureNumber = -1;
     for (const TgrTreePtr& child : m.Children())
         if (child->Is<TgrMap>()) {
             const auto& map = static_cast<const TgrMap&>(*child);
             kind = map.MapKind;
+            textureNumber = map.TextureNumber;
             if (map.TextureNumber >= 0 && std::size_t(map.TextureNumber) < FTextures.size())
                 texture = FTextures[std::size_t(map.TextureNumber)];
             else
@@ -246,7 +403,7 @@ int TExporter::MaterialIndex(int number, bool vertexColours)
         }
     const TVector4 base = vertexColours ? TVector4{1, 1, 1, m.Diffuse.w} : m.Diffuse;
     const double gloss = std::sqrt(std::clamp(double(m.Shininess), 0.0, 128.0) / 128.0);
-    const auto clamp01 = [](float v) { return std::clamp(double(v), 0.0, 1.0); };
+    const auto clamp01 = [](double v) { return std::clamp(v, 0.0, 1.0); };
     json material = {{"name", m.Name},
                      {"pbrMetallicRoughness",
                       {{"baseColorFactor", Floats({base.x, base.y, base.z, base.w})},
@@ -258,11 +415,28 @@ int TExporter::MaterialIndex(int number, bool vertexColours)
                       {"specularFactor", Floats({clamp01(m.Specular.x), clamp01(m.Specular.y), clamp01(m.Specular.z)})},
                       {"glossinessFactor", gloss}};
     bool blend = base.w < 1;
-    if (texture >= 0) {
+    const int glow = look == TLook::Glow && kind == 1 ? GlowTexture(textureNumber) : -1;
+    if (glow >= 0) {
+        // Emission beyond white keeps its strength where viewers read it.
+        const double strongest = std::max({double(m.Emission.x), double(m.Emission.y), double(m.Emission.z)});
+        const double scale = strongest > 1 ? strongest : 1;
+        material["emissiveFactor"] = Floats({clamp01(m.Emission.x / scale), clamp01(m.Emission.y / scale),
+                                             clamp01(m.Emission.z / scale)});
+        if (strongest > 1) {
+            material["extensions"]["KHR_materials_emissive_strength"] = {{"emissiveStrength", strongest}};
+            FUsedExtensions.insert("KHR_materials_emissive_strength");
+        }
+        material["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", glow}};
+        material["emissiveTexture"] = {{"index", glow}};
+        specGloss["diffuseTexture"] = {{"index", glow}};
+        FGlowMaterials.insert(int(FDoc["materials"].size()));
+        material["doubleSided"] = true; // the program paints it without the depth test, from either side
+        blend = true;
+    } else if (texture >= 0) {
         material["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", texture}};
         specGloss["diffuseTexture"] = {{"index", texture}};
-        const std::size_t number = std::size_t(FDoc["textures"][std::size_t(texture)]["source"].get<int>());
-        const bool alpha = number < FTextureAlpha.size() && FTextureAlpha[number];
+        const std::size_t image = std::size_t(FDoc["textures"][std::size_t(texture)]["source"].get<int>());
+        const bool alpha = image < FTextureAlpha.size() && FTextureAlpha[image];
         if (kind == 1) {
             blend |= alpha;
             // The player's texture modulates the whole lit colour, emission
@@ -276,8 +450,23 @@ int TExporter::MaterialIndex(int number, bool vertexColours)
             FUsedExtensions.insert("KHR_materials_unlit");
         }
     }
-    material["extensions"]["KHR_materials_pbrSpecularGlossiness"] = specGloss;
-    FUsedExtensions.insert("KHR_materials_pbrSpecularGlossiness");
+    if (look == TLook::Lines) {
+        const TVector4& d = base;
+        material["pbrMetallicRoughness"]["baseColorFactor"] =
+            Floats({clamp01(m.Emission.x + d.x / 2), clamp01(m.Emission.y + d.y / 2), clamp01(m.Emission.z + d.z / 2), d.w});
+        material["emissiveFactor"] = Floats({0, 0, 0});
+        material.erase("emissiveTexture");
+        material["extensions"]["KHR_materials_unlit"] = json::object();
+        FUsedExtensions.insert("KHR_materials_unlit");
+        FWireframeLooks[int(FDoc["materials"].size())] = {
+            {"diffuse_r", d.x},         {"diffuse_g", d.y},         {"diffuse_b", d.z},
+            {"diffuse_a", d.w},         {"emission_r", m.Emission.x}, {"emission_g", m.Emission.y},
+            {"emission_b", m.Emission.z}, {"specular_r", m.Specular.x}, {"specular_g", m.Specular.y},
+            {"specular_b", m.Specular.z}, {"shininess", m.Shininess}};
+    } else {
+        material["extensions"]["KHR_materials_pbrSpecularGlossiness"] = specGloss;
+        FUsedExtensions.insert("KHR_materials_pbrSpecularGlossiness");
+    }
     if (blend)
         material["alphaMode"] = "BLEND";
     if (m.PolygonMode == 0x1B01)
@@ -388,11 +577,12 @@ json TExporter::MeshOf(const TgrPrimitive& mesh)
             continue;
         }
         int materialNumber = face.MaterialIndex;
-        const int material = MaterialIndex(materialNumber, colourSize > 0);
-        const bool lines = materialNumber >= 0 && materialNumber < FLoader.Materials->Count() &&
+        const bool lines = mode == 4 && materialNumber >= 0 && materialNumber < FLoader.Materials->Count() &&
                            static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(materialNumber)).PolygonMode ==
                                0x1B01;
-        if (lines && mode == 4 && material >= 0) {
+        const TLook look = lines ? TLook::Lines : IsGlowPlane(mesh.Name) ? TLook::Glow : TLook::Lit;
+        const int material = MaterialIndex(materialNumber, colourSize > 0, look);
+        if (lines && material >= 0) {
             // A wireframe material: each triangle as its three edges in its
             // own winding, which viewers draw as lines and y3d import turns
             // back into the triangle (see GltfWireframeKey).
@@ -476,6 +666,111 @@ void TExporter::Place(json& node, int nodeIndex, std::int32_t ownerId)
         node["rotation"] = GltfRotation(prs.Rotation.w, prs.Rotation.x, prs.Rotation.y, prs.Rotation.z);
         return;
     }
+}
+
+// The distance at which a glTF light, which falls off with the square of
+// the distance, lights as brightly as an unattenuated light of the player:
+// the one at which its irradiance is the mean over the lit meshes' vertices
+// (where the meshes first stand) as seen from the light's own places, so
+// that lit surfaces come out as bright on the whole. Meshes with only
+// unlit or glowing materials do not count, nor does the light's carrier.
+double TExporter::LightDistance()
+{
+    if (FLightDistance >= 0)
+        return FLightDistance;
+    std::vector<TVector3> lights;
+    std::set<std::int32_t> carriers;
+    for (const TgrPrimitive* mesh : FMeshNodes) {
+        const TgrTreePtr& child = mesh->GetChild(0);
+        if (!child || !child->Is<TgrLight>())
+            continue;
+        carriers.insert(mesh->Id);
+        for (const TgrTreePtr& node : FLoader.AnimTransforms->Children()) {
+            const auto& anim = static_cast<const TgrAnimPRS&>(*node);
+            if (anim.OwnerId != mesh->Id || !anim.PositionTrack)
+                continue;
+            const int keys = anim.PositionTrack->Keys.Count();
+            for (int k = 0; k < keys; k += std::max(keys / 16, 1)) {
+                const TAnimKey* key = anim.PositionTrack->Keys.Get(k);
+                lights.push_back({float(key->Values[0].Value), float(key->Values[1].Value), float(key->Values[2].Value)});
+            }
+        }
+        if (!lights.empty())
+            continue;
+        lights.push_back({0, 0, 0});
+        for (const TgrTreePtr& node : FLoader.Transforms->Children()) {
+            const auto& prs = static_cast<const TgrPRS&>(*node);
+            if (prs.OwnerId == mesh->Id)
+                lights.back() = {prs.Position.x, prs.Position.y, prs.Position.z};
+        }
+    }
+    double inverseSquares = 0;
+    std::size_t count = 0;
+    for (const TgrPrimitive* mesh : FMeshNodes) {
+        if (carriers.count(mesh->Id) || IsGlowPlane(mesh->Name))
+            continue;
+        bool lit = false;
+        for (const TgrMeshFace& face : mesh->Faces()) {
+            if (face.MaterialIndex < 0 || face.MaterialIndex >= FLoader.Materials->Count())
+                continue;
+            const auto& m = static_cast<const TgrMaterial&>(*FLoader.Materials->GetChild(face.MaterialIndex));
+            bool unlit = m.Diffuse.x <= 0 && m.Diffuse.y <= 0 && m.Diffuse.z <= 0;
+            for (const TgrTreePtr& child : m.Children())
+                if (child->Is<TgrMap>() && static_cast<const TgrMap&>(*child).MapKind != 1)
+                    unlit = true;
+            lit |= !unlit;
+        }
+        if (!lit)
+            continue;
+        const std::vector<TVector3> vertices = PlacedVertices(*mesh, FLoader);
+        for (std::size_t i = 0; i < vertices.size(); i += std::max<std::size_t>(vertices.size() / 4096, 1))
+            for (const TVector3& l : lights) {
+                const double dx = vertices[i].x - l.x, dy = vertices[i].y - l.y, dz = vertices[i].z - l.z;
+                // Nearer than a unit, a vertex is lit at a unit's distance.
+                inverseSquares += 1 / std::max(dx * dx + dy * dy + dz * dz, 1.0);
+                ++count;
+            }
+    }
+    FLightDistance = count ? std::sqrt(double(count) / inverseSquares) : 1.0;
+    return FLightDistance;
+}
+
+// A painted light in glTF's units. The player lights a surface with the
+// light's colour times the cosine, where glTF lights it with the intensity
+// (candela over the squared distance, or lux) times the cosine over pi:
+// directional lights get pi times the colour's strength in lux, point and
+// spot lights that many candela times the squared distance at which the two
+// agree. For an attenuated light that is where its fall-off becomes that
+// of the square of the distance, and its range ends where the player's
+// light has fallen to 1/256; an unattenuated one agrees at LightDistance.
+json TExporter::LightOf(const TgrLight& light)
+{
+    const double strength = std::max({double(light.Diffuse.x), double(light.Diffuse.y), double(light.Diffuse.z), 0.0});
+    json l = {{"name", light.Name},
+              {"color", strength > 0 ? Floats({light.Diffuse.x / strength, light.Diffuse.y / strength,
+                                               light.Diffuse.z / strength})
+                                     : Floats({1, 1, 1})}};
+    if (light.Position.w == 0) {
+        l["type"] = "directional";
+        l["intensity"] = strength * Pi;
+        return l;
+    }
+    if (light.IsSpot) {
+        l["type"] = "spot";
+        const double outer = std::clamp(double(light.SpotCutoff), 0.1, 90.0) * Pi / 180;
+        l["spot"] = {{"innerConeAngle", 0.0}, {"outerConeAngle", outer}};
+    } else {
+        l["type"] = "point";
+    }
+    const double quadratic = light.Attenuated ? double(light.QuadraticAttenuation) : 0;
+    if (quadratic > 0 && std::isfinite(quadratic)) {
+        l["intensity"] = strength * Pi / quadratic;
+        l["range"] = std::sqrt(255 / quadratic);
+    } else {
+        const double distance = LightDistance();
+        l["intensity"] = strength * Pi * distance * distance;
+    }
+    return l;
 }
 
 // Counts the nodes PlaceNode makes under a mesh with this Id, `copies`
@@ -589,26 +884,21 @@ int TExporter::PlaceNode(std::size_t meshIndex, std::vector<std::int32_t>& path)
     json node = {{"name", name}};
     if (FMeshes[meshIndex] >= 0) {
         node["mesh"] = FMeshes[meshIndex];
-        if (!FWireframes[meshIndex].empty())
+        if (!FWireframes[meshIndex].empty()) {
             node["extras"][GltfWireframeKey] = FWireframes[meshIndex]; // readers pass node extras on most widely
+            for (const auto& [material, width] : FWireframes[meshIndex].items())
+                if (const auto look = FWireframeLooks.find(std::stoi(material)); look != FWireframeLooks.end())
+                    node["extras"][GltfWireframeLookKey][material] = look->second;
+        }
+        for (const json& primitive : FDoc["meshes"][std::size_t(FMeshes[meshIndex])]["primitives"])
+            if (primitive.contains("material") && FGlowMaterials.count(primitive["material"].get<int>()))
+                node["extras"][GltfGlowKey][std::to_string(primitive["material"].get<int>())] = 1;
     }
     if (const TgrTreePtr& child = mesh.GetChild(0); child && child->Is<TgrLight>()) {
         const auto& light = static_cast<const TgrLight&>(*child);
-        const double strength = std::max({double(light.Diffuse.x), double(light.Diffuse.y), double(light.Diffuse.z)});
-        json l = {{"name", light.Name},
-                  {"color", strength > 0 ? Floats({light.Diffuse.x / strength, light.Diffuse.y / strength,
-                                                   light.Diffuse.z / strength})
-                                         : Floats({1, 1, 1})},
-                  {"intensity", strength}};
-        if (light.Position.w == 0) {
-            l["type"] = "directional";
-        } else if (light.IsSpot) {
-            l["type"] = "spot";
-            const double outer = std::clamp(double(light.SpotCutoff), 0.1, 90.0) * Pi / 180;
-            l["spot"] = {{"innerConeAngle", 0.0}, {"outerConeAngle", outer}};
-        } else {
-            l["type"] = "point";
-        }
+        json l = LightOf(light);
+        node["extras"][GltfLightStrengthKey] =
+            std::max({double(light.Diffuse.x), double(light.Diffuse.y), double(light.Diffuse.z), 0.0});
         FDoc["extensions"]["KHR_lights_punctual"]["lights"].push_back(l);
         node["extensions"]["KHR_lights_punctual"] = {{"light", FLights++}};
         FUsedExtensions.insert("KHR_lights_punctual");

@@ -12,8 +12,13 @@
 // colour is the base colour, the specular colour and exponent travel in
 // KHR_materials_pbrSpecularGlossiness (with a roughness for viewers without
 // it), unlit textures in KHR_materials_unlit. glTF has no wireframe: a
-// wireframe material's triangles go as lines, marked in the nodes' extras so
-// that the importer makes them triangles again.
+// wireframe material's triangles go as lines, unlit at the colour the player
+// shows them with on average, marked in the nodes' extras so that the
+// importer makes them triangles again. glTF has no additive blending either:
+// the program's glow planes go as emissive quads alpha-blended by a texture
+// whose alpha is the glow's brightness. The painted light's intensity is in
+// glTF's photometric units, chosen so that lit surfaces come out as bright
+// as the player paints them.
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +31,24 @@ namespace vendrake {
 // primitives with one of those materials hold each triangle as its three
 // edges a-b, b-c, c-a.
 inline constexpr const char* GltfWireframeKey = "y3d_wireframe";
+
+// The node extras key beside GltfWireframeKey that keeps how the player paints
+// those wireframes, which their unlit glTF colour does not: an object from
+// each glTF material's index (as text) to an object of the material's own
+// colours, "diffuse_r" ... "diffuse_a", "emission_r" ... "emission_b",
+// "specular_r" ... "specular_b", and its "shininess".
+inline constexpr const char* GltfWireframeLookKey = "y3d_wireframe_look";
+
+// The node extras key that marks a glow plane's materials: an object from
+// each glTF material's index (as text) to 1. Their texture is the glow
+// texture the export made (colour divided by its brightest channel, which
+// is the alpha); the player adds the texture's colour, alpha times that.
+inline constexpr const char* GltfGlowKey = "y3d_glow";
+
+// The node extras key of a node that carries a light: the strength of the
+// light's colour as the player paints it (its brightest channel), which
+// glTF's photometric intensity does not give back.
+inline constexpr const char* GltfLightStrengthKey = "y3d_light_strength";
 
 class EExportError : public std::runtime_error {
 public:

@@ -3,6 +3,8 @@
 #include "convert/output_files.h"
 #include "convert/scene_export.h"
 #include "convert/texture_images.h"
+#include "platform/bitmap.h"
+#include "render/image_readers.h"
 #include "scenefile/scene_writer.h"
 #include "stream/stream.h"
 #include "render/mesh.h"
@@ -21,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <unordered_map>
@@ -314,7 +317,8 @@ private:
     bool Moves(const std::vector<TPose>& poses) const;
     void WriteTransform(TSceneWriter& w, std::int32_t ownerId, const std::vector<TPose>& poses);
 
-    std::int32_t TextureFor(const aiMaterial& material, const std::string& materialName);
+    std::int32_t TextureFor(const aiMaterial& material, const std::string& materialName, bool glow);
+    void ReadGlows();
     void ConvertMaterials();
     void CheckMeshSizes();
     std::uint32_t MeshFlagsOf(const aiNode& node) const;
@@ -347,6 +351,10 @@ private:
     // By node: the materials whose line meshes hold wireframe triangles, with
     // their line widths.
     std::unordered_map<const aiNode*, std::map<unsigned, float>> FWireframes;
+    // By material: how the player painted a wireframe that y3d export made
+    // lines of (GltfWireframeLookKey), given back when it is one again.
+    std::map<unsigned, TMaterialDesc> FWireframeLooks;
+    std::set<unsigned> FGlowMaterials; // materials with a glow texture of y3d export's (GltfGlowKey)
 
     std::vector<TMaterialOut> FMaterials; // by the source's material index
     std::vector<std::int32_t> FMaterialNumber; // position among written materials, -1: unused
@@ -664,7 +672,35 @@ std::string PercentDecoded(const std::string& text)
     return out;
 }
 
-std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string& materialName)
+// y3d export gives a glow plane a texture whose alpha is the glow's
+// brightness and whose colour is divided by it; the player adds colour
+// times alpha. Turns such an image into that colour, as PNG, and says
+// whether it did: an image without alpha is left as it is.
+bool PaintedGlow(std::vector<std::uint8_t>& bytes)
+{
+    TBitmap image;
+    try {
+        TMemoryStream stream(bytes);
+        image = ReadImageByContent(stream);
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    if (BitsPerPixel(image.PixelFormat()) != 32)
+        return false;
+    const std::size_t w = std::size_t(image.Width()), h = std::size_t(image.Height());
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(w * h * 3);
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::uint8_t* s = image.ScanLine(int(y));
+        for (std::size_t x = 0; x < w; ++x, s += 4)
+            for (const int c : {2, 1, 0})
+                rgb.push_back(std::uint8_t((s[c] * s[3] + 127) / 255));
+    }
+    bytes = EncodePng(rgb.data(), int(w), int(h), 3);
+    return true;
+}
+
+std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string& materialName, bool glow)
 {
     aiString path;
     unsigned uvIndex = 0;
@@ -677,8 +713,11 @@ std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string
     if (uvIndex != 0)
         Warn("material " + Quoted(materialName) + ": its texture uses texture-coordinate set " +
              std::to_string(uvIndex) + "; it is drawn with the first");
+    // A glow texture comes back as the texture the player adds, apart from
+    // the same image taken as it is.
     const std::string reference(path.C_Str(), path.length);
-    if (const auto known = FTextureBySource.find(reference); known != FTextureBySource.end())
+    const std::string key = glow ? reference + '\0' + "glow" : reference;
+    if (const auto known = FTextureBySource.find(key); known != FTextureBySource.end())
         return known->second;
 
     // Where the image comes from: embedded in the file, or a file of its own.
@@ -686,7 +725,7 @@ std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string
     // missing one does, not the whole import.
     const auto without = [&](const std::string& why) {
         Warn("material " + Quoted(materialName) + ": " + why + "; the material is drawn without it");
-        FTextureBySource[reference] = -1;
+        FTextureBySource[key] = -1;
         return -1;
     };
     std::vector<std::uint8_t> bytes;
@@ -756,6 +795,13 @@ std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string
         }
     }
 
+    if (glow && PaintedGlow(bytes)) {
+        name = fs::path(name).stem().string();
+        if (name.size() > 5 && name.ends_with("_glow"))
+            name.resize(name.size() - 5);
+        name += ".png";
+    }
+
     // Never in the place of a file that is there, nor of another output;
     // the same image left by an earlier import is used again.
     name = FFiles.AddNamed(FOutFolder.string(), name, std::move(bytes));
@@ -764,7 +810,7 @@ std::int32_t TImporter::TextureFor(const aiMaterial& material, const std::string
     map.Header.Name = name;
     const auto number = static_cast<std::int32_t>(FTexMaps.size());
     FTexMaps.push_back(map);
-    FTextureBySource[reference] = number;
+    FTextureBySource[key] = number;
     return number;
 }
 
@@ -847,7 +893,7 @@ void TImporter::ConvertMaterials()
             exponent = shininess;
         }
 
-        const std::int32_t texture = TextureFor(m, name);
+        const std::int32_t texture = TextureFor(m, name, FGlowMaterials.count(i) > 0);
         out.Texture = texture;
         const TVector4 lit{base.r, base.g, base.b, base.a};
         if (unlit) {
@@ -917,10 +963,58 @@ void TImporter::WarnAboutMeshes()
     }
 }
 
+// The object a node's extras hold under `key`, if any.
+const aiMetadata* ExtrasObject(const aiNode& node, const char* key)
+{
+    const aiMetadata* extras = node.mMetaData;
+    for (unsigned i = 0; extras && i < extras->mNumProperties; ++i)
+        if (extras->mKeys[i] == aiString(key) && extras->mValues[i].mType == AI_AIMETADATA)
+            return static_cast<const aiMetadata*>(extras->mValues[i].mData);
+    return nullptr;
+}
+
+// The number a metadata entry holds: the glTF reader gives whole numbers as
+// integers and the rest as doubles.
+std::optional<double> NumberOf(const aiMetadataEntry& value)
+{
+    switch (value.mType) {
+    case AI_DOUBLE: return *static_cast<const double*>(value.mData);
+    case AI_FLOAT: return *static_cast<const float*>(value.mData);
+    case AI_UINT64: return double(*static_cast<const std::uint64_t*>(value.mData));
+    case AI_INT32: return double(*static_cast<const std::int32_t*>(value.mData));
+    default: return std::nullopt;
+    }
+}
+
+// A material's index among the keys of an extras object, which are its
+// index as text.
+std::optional<unsigned> MaterialKey(const aiString& text, std::size_t materials)
+{
+    const std::string key = text.C_Str();
+    if (key.empty() || key.size() > 9 || !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const unsigned material = unsigned(std::stoul(key));
+    return material < materials ? std::optional(material) : std::nullopt;
+}
+
+// y3d export marks the materials of the glow planes it gave glow textures
+// (GltfGlowKey); they are known before the materials' textures are taken.
+void TImporter::ReadGlows()
+{
+    if (!IsGltf())
+        return;
+    for (const aiNode* node : FMeshNodes)
+        if (const aiMetadata* marked = ExtrasObject(*node, GltfGlowKey))
+            for (unsigned i = 0; i < marked->mNumProperties; ++i)
+                if (const auto material = MaterialKey(marked->mKeys[i], FScene->mNumMaterials))
+                    FGlowMaterials.insert(*material);
+}
+
 // y3d export writes a wireframe material's triangles as lines, three to a
 // triangle in its winding, and names such materials, with their line
-// widths, in the extras of the nodes that use them (GltfWireframeKey). The glTF reader keeps
-// the materials' order and hands node extras on as metadata. A material
+// widths, in the extras of the nodes that use them (GltfWireframeKey), with
+// the colours the player painted them in (GltfWireframeLookKey). The glTF
+// reader keeps the materials' order and hands node extras on as metadata. A material
 // becomes a wireframe only once lines of it do make triangles: a file
 // another tool wrote back may keep the mark and lose the order.
 void TImporter::ReadWireframes()
@@ -928,28 +1022,38 @@ void TImporter::ReadWireframes()
     if (!IsGltf())
         return;
     for (const aiNode* node : FMeshNodes) {
-        const aiMetadata* extras = node->mMetaData;
-        const aiMetadata* marked = nullptr;
-        for (unsigned i = 0; extras && i < extras->mNumProperties; ++i)
-            if (extras->mKeys[i] == aiString(GltfWireframeKey) && extras->mValues[i].mType == AI_AIMETADATA)
-                marked = static_cast<const aiMetadata*>(extras->mValues[i].mData);
+        const aiMetadata* marked = ExtrasObject(*node, GltfWireframeKey);
         for (unsigned i = 0; marked && i < marked->mNumProperties; ++i) {
-            const std::string key = marked->mKeys[i].C_Str();
-            if (key.empty() || key.size() > 9 || !std::all_of(key.begin(), key.end(), [](char c) {
-                    return c >= '0' && c <= '9';
-                }))
+            const auto material = MaterialKey(marked->mKeys[i], FMaterials.size());
+            if (!material)
                 continue;
-            const unsigned material = unsigned(std::stoul(key));
-            double width = 1;
-            const aiMetadataEntry& value = marked->mValues[i];
-            if (value.mType == AI_DOUBLE)
-                width = *static_cast<const double*>(value.mData);
-            else if (value.mType == AI_FLOAT)
-                width = *static_cast<const float*>(value.mData);
-            else if (value.mType == AI_UINT64)
-                width = double(*static_cast<const std::uint64_t*>(value.mData));
-            if (material < FMaterials.size())
-                FWireframes[node][material] = std::isfinite(width) && width > 0 ? float(std::min(width, 100.0)) : 1;
+            const double width = NumberOf(marked->mValues[i]).value_or(1);
+            FWireframes[node][*material] = std::isfinite(width) && width > 0 ? float(std::min(width, 100.0)) : 1;
+        }
+        // How the player painted them: a colour left out, or not a number
+        // from 0 up, keeps what the glTF material gives.
+        const aiMetadata* looks = ExtrasObject(*node, GltfWireframeLookKey);
+        for (unsigned i = 0; looks && i < looks->mNumProperties; ++i) {
+            const auto material = MaterialKey(looks->mKeys[i], FMaterials.size());
+            if (!material || looks->mValues[i].mType != AI_AIMETADATA || FWireframeLooks.count(*material))
+                continue;
+            const auto& look = *static_cast<const aiMetadata*>(looks->mValues[i].mData);
+            TMaterialDesc d = FMaterials[*material].Desc;
+            const auto read = [&look](const char* key, float& into, double most) {
+                for (unsigned k = 0; k < look.mNumProperties; ++k)
+                    if (look.mKeys[k] == aiString(key))
+                        if (const auto v = NumberOf(look.mValues[k]); v && *v >= 0 && *v <= most)
+                            into = float(*v);
+            };
+            read("diffuse_r", d.Diffuse.x, 1e6), read("diffuse_g", d.Diffuse.y, 1e6);
+            read("diffuse_b", d.Diffuse.z, 1e6), read("diffuse_a", d.Diffuse.w, 1);
+            read("emission_r", d.Emission.x, 1e6), read("emission_g", d.Emission.y, 1e6);
+            read("emission_b", d.Emission.z, 1e6);
+            read("specular_r", d.Specular.x, 1e6), read("specular_g", d.Specular.y, 1e6);
+            read("specular_b", d.Specular.z, 1e6);
+            read("shininess", d.Shininess, 1e6);
+            d.Ambient = {d.Diffuse.x * 0.3f, d.Diffuse.y * 0.3f, d.Diffuse.z * 0.3f, d.Diffuse.w};
+            FWireframeLooks[*material] = d;
         }
     }
 }
@@ -974,6 +1078,10 @@ std::int32_t TImporter::FaceModeOf(const aiNode& node, const aiMesh& mesh)
     }
     if (triangles) {
         TMaterialDesc& d = FMaterials[mesh.mMaterialIndex].Desc;
+        if (const auto look = FWireframeLooks.find(mesh.mMaterialIndex); look != FWireframeLooks.end()) {
+            d = look->second;
+            FMaterials[mesh.mMaterialIndex].BaseColor = d.Diffuse;
+        }
         d.Wireframe = 1;
         d.LineWidth = marked->second.at(mesh.mMaterialIndex);
         return -4;
@@ -1304,6 +1412,20 @@ void TImporter::ConvertLight(TSceneWriter& w)
     const double brightest = std::max({colour.x, colour.y, colour.z});
     if (brightest > 2)
         colour = colour / brightest;
+    // y3d export keeps the strength the player painted the light with.
+    const aiNode* carried = FindNode(*FScene, light->mName);
+    double painted = -1;
+    if (IsGltf() && carried && carried->mMetaData) {
+        const aiMetadata& extras = *carried->mMetaData;
+        float single = 0;
+        std::uint64_t whole = 0;
+        if (!extras.Get(GltfLightStrengthKey, painted) && extras.Get(GltfLightStrengthKey, single))
+            painted = single;
+        else if (extras.Get(GltfLightStrengthKey, whole))
+            painted = double(whole);
+    }
+    if (brightest > 0 && std::isfinite(painted) && painted >= 0)
+        colour = TVec(light->mColorDiffuse.r, light->mColorDiffuse.g, light->mColorDiffuse.b) / brightest * painted;
     desc.Color = {float(colour.x), float(colour.y), float(colour.z)};
     desc.Multiplier = 1;
     if (light->mType == aiLightSource_SPOT) {
@@ -1364,6 +1486,7 @@ std::vector<std::string> TImporter::Run()
     FindMoving(*FScene->mRootNode, false);
     CheckSampling();
     WarnAboutMeshes();
+    ReadGlows();
     ConvertMaterials();
     ReadWireframes();
 

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 TBitmap Frame(const std::string& scene, double seconds, const std::string& out)
 {
     std::ostringstream o, err;
-    EXPECT_EQ(y3d::Run({"render", scene, "--time", std::to_string(seconds), "--no-planes", "--out", out}, o, err), 0)
+    EXPECT_EQ(y3d::Run({"render", scene, "--time", std::to_string(seconds), "--out", out}, o, err), 0)
         << err.str();
     TFileStream stream(out, TFileMode::OpenRead);
     return ReadImageByContent(stream);
@@ -49,6 +50,21 @@ TEST(SceneExport, TheDemoThroughGlbAndBackPaintsLikeTheDemo)
     EXPECT_NE(err.str().find("light Sun is left out"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("material Cage is drawn as lines"), std::string::npos) << err.str();
     ASSERT_EQ(y3d::Run({"import", exported / "demo.glb", back / "demo.y3d"}, out, err), 0) << err.str();
+    // The glow planes get back the texture the player adds, not the one
+    // blended in viewers.
+    EXPECT_FALSE(fs::exists(back / "demo_halo_glow.png"));
+    {
+        TFileStream a(demo / "halo.png", TFileMode::OpenRead), b(back / "demo_halo.png", TFileMode::OpenRead);
+        const TBitmap original = ReadImageByContent(a), restored = ReadImageByContent(b);
+        ASSERT_EQ(restored.Width(), original.Width());
+        ASSERT_EQ(restored.Height(), original.Height());
+        ASSERT_EQ(BitsPerPixel(restored.PixelFormat()), BitsPerPixel(original.PixelFormat()));
+        int worst = 0;
+        for (int y = 0; y < original.Height(); ++y)
+            for (int x = 0; x < original.Width() * BitsPerPixel(original.PixelFormat()) / 8; ++x)
+                worst = std::max(worst, std::abs(int(original.ScanLine(y)[x]) - int(restored.ScanLine(y)[x])));
+        EXPECT_LE(worst, 1);
+    }
     // At 75 s the wireframe cage fills the middle of the picture.
     for (const double t : {20.0, 50.0, 75.0}) {
         const double psnr = Psnr(Frame(scene, t, demo / "a.png"), Frame(back / "demo.y3d", t, back / "b.png"));
@@ -73,7 +89,32 @@ TEST(SceneExport, GltfNamesItsBufferAndImagesBesideIt)
     // The camera comes first, as readers take the first one; the beacon
     // carries the painted light.
     EXPECT_EQ(doc["nodes"][doc["scenes"][0]["nodes"][0].get<int>()]["camera"], 0);
-    EXPECT_EQ(doc["extensions"]["KHR_lights_punctual"]["lights"].size(), 1u);
+    const auto& lights = doc["extensions"]["KHR_lights_punctual"]["lights"];
+    ASSERT_EQ(lights.size(), 1u);
+    // The beacon's unattenuated light, 1.3 times white, in candela: lit
+    // surfaces some 150 to 400 units away get the player's brightness.
+    const double candela = lights[0]["intensity"];
+    EXPECT_GT(candela, 1.3 * 3.14159 * 150 * 150);
+    EXPECT_LT(candela, 1.3 * 3.14159 * 400 * 400);
+    // The glow planes blend over the scene with textures of their own whose
+    // alpha is the glow; the wireframe's lines are unlit.
+    for (const auto& node : doc["nodes"]) {
+        const std::string name = node.value("name", "");
+        if (!node.contains("mesh") || (name.rfind("Plane0", 0) != 0 && name != "Cage"))
+            continue;
+        for (const auto& primitive : doc["meshes"][node["mesh"].get<std::size_t>()]["primitives"]) {
+            const auto& material = doc["materials"][primitive["material"].get<std::size_t>()];
+            if (name == "Cage") {
+                EXPECT_EQ(primitive["mode"], 1);
+                EXPECT_TRUE(material["extensions"].contains("KHR_materials_unlit"));
+                continue;
+            }
+            EXPECT_EQ(material["alphaMode"], "BLEND") << name;
+            const auto& texture = doc["textures"][material["emissiveTexture"]["index"].get<std::size_t>()];
+            const std::string image = doc["images"][texture["source"].get<std::size_t>()]["uri"];
+            EXPECT_NE(image.find("_glow"), std::string::npos) << name;
+        }
+    }
     EXPECT_EQ(doc["animations"][0]["samplers"][0]["interpolation"], "LINEAR");
 
     // A scene that is not there leaves nothing behind.
