@@ -276,6 +276,7 @@ private:
         // In frames of the song; negative while silence comes before it.
         std::int64_t position = 0;
         bool placed = false;
+        int strikes = 0;
         auto placeAt = [&](std::int64_t target) {
             position = target;
             placed = true;
@@ -302,8 +303,14 @@ private:
             const std::int64_t origin = FOrigin.load(std::memory_order_relaxed);
             if (const std::optional<std::int64_t> heard = output.NextHeardAt()) {
                 const std::int64_t target = songFrame(*heard, origin ? origin : requestedAt);
-                if ((!placed || std::abs(target - position) > tolerance) && !placeAt(target))
-                    return;
+                // Two reports in a row have to find the song out of place
+                // before it moves: one can be off by a stall while it was made.
+                strikes = std::abs(target - position) > tolerance ? strikes + 1 : 0;
+                if (!placed || strikes >= 2) {
+                    strikes = 0;
+                    if (!placeAt(target))
+                        return;
+                }
             } else if (!placed) {
                 std::int64_t now = 0;
                 QueryPerformanceCounter(&now);

@@ -4,6 +4,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <time.h>
+
 #include <atomic>
 #include <functional>
 
@@ -12,10 +14,29 @@ namespace vendrake {
 namespace {
 
 constexpr const char* ProgramName = "Vendrake";
-// Short enough that the song can be placed to a few milliseconds, long
-// enough that a busy machine (the renderer takes every core it can) does not
-// run it dry.
-constexpr pa_usec_t RequestedLatency = 60 * PA_USEC_PER_MSEC;
+// The buffer asked for. The song is placed from the server's reports however
+// long it is, so it only has to outlast the player being kept from the
+// processor: the renderer takes every core it can, and 60 ms ran dry on a
+// busy machine.
+constexpr pa_usec_t RequestedLatency = 150 * PA_USEC_PER_MSEC;
+// How often the server is asked where playback is.
+constexpr std::int64_t ReportInterval = PerformanceFrequency / 20;
+
+std::int64_t Now()
+{
+    std::int64_t now = 0;
+    QueryPerformanceCounter(&now);
+    return now;
+}
+
+// A server's timestamp (the wall clock) on the performance counter.
+std::int64_t CounterAt(const timeval& wall)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t wallNow = std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+    return Now() - (wallNow - (std::int64_t{wall.tv_sec} * 1'000'000'000 + std::int64_t{wall.tv_usec} * 1000));
+}
 
 class TPulseOutput : public TSoundOutput {
 public:
@@ -61,9 +82,8 @@ public:
         constexpr std::uint32_t ServerChooses = static_cast<std::uint32_t>(-1);
         const pa_buffer_attr buffer{ServerChooses, static_cast<std::uint32_t>(pa_usec_to_bytes(RequestedLatency, &format)),
                                     ServerChooses, ServerChooses, ServerChooses};
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                          PA_STREAM_AUTO_TIMING_UPDATE);
-        return pa_stream_connect_playback(FStream, nullptr, &buffer, flags, nullptr, nullptr) == 0 &&
+        FBytesPerSecond = static_cast<std::int64_t>(pa_bytes_per_second(&format));
+        return pa_stream_connect_playback(FStream, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
                IterateUntil([this] { return pa_stream_get_state(FStream) == PA_STREAM_READY; }) && UpdateTiming();
     }
 
@@ -81,6 +101,11 @@ public:
                 return -1;
             if (bytes > 0)
                 return static_cast<std::int64_t>(bytes);
+            if (Now() - FAskedAt >= ReportInterval) {
+                FAskedAt = Now();
+                if (pa_operation* update = pa_stream_update_timing_info(FStream, nullptr, nullptr))
+                    pa_operation_unref(update);
+            }
             if (pa_mainloop_iterate(FLoop, 1, nullptr) < 0)
                 return -1;
         }
@@ -91,20 +116,27 @@ public:
         return Ready() && pa_stream_write(FStream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
     }
 
-    // Written but not heard, plus the server's own delay, from the last
-    // timing report and the clock since then.
+    // From each report once, and from a fresh one after a flush: the frame
+    // the server had read when it reported is heard after the sink's delay,
+    // and what was written since follows at the stream's rate. While the
+    // stream waits to start, that delay counts from now. No interpolation
+    // in between: its estimate of the server's pace wanders by a percent or
+    // two around a stall, enough to move the song when it need not move.
     std::optional<std::int64_t> NextHeardAt() override
     {
-        pa_usec_t latency = 0;
-        int negative = 0;
-        // After a flush the write position is unknown until the server reports it.
-        if (pa_stream_get_latency(FStream, &latency, &negative) != 0 &&
-            (!UpdateTiming() || pa_stream_get_latency(FStream, &latency, &negative) != 0))
+        const pa_timing_info* report = pa_stream_get_timing_info(FStream);
+        if ((!report || report->write_index_corrupt || report->read_index_corrupt) &&
+            (!UpdateTiming() || !(report = pa_stream_get_timing_info(FStream)) || report->write_index_corrupt ||
+             report->read_index_corrupt))
             return std::nullopt;
-        std::int64_t now = 0;
-        QueryPerformanceCounter(&now);
-        const auto nanoseconds = static_cast<std::int64_t>(latency) * 1000;
-        return negative ? now - nanoseconds : now + nanoseconds;
+        const timeval stamp = report->timestamp;
+        if (stamp.tv_sec == FLastReport.tv_sec && stamp.tv_usec == FLastReport.tv_usec && !FReportPending)
+            return std::nullopt;
+        FLastReport = stamp;
+        FReportPending = false;
+        const std::int64_t reportedAt = CounterAt(stamp);
+        const std::int64_t queued = (report->write_index - report->read_index) * PerformanceFrequency / FBytesPerSecond;
+        return (report->playing ? reportedAt : Now()) + static_cast<std::int64_t>(report->sink_usec) * 1000 + queued;
     }
 
     void Drop() override
@@ -112,6 +144,7 @@ public:
         if (Ready())
             if (pa_operation* flush = pa_stream_flush(FStream, nullptr, nullptr))
                 pa_operation_unref(flush);
+        FReportPending = true;
     }
 
     void Wake() override
@@ -158,6 +191,10 @@ private:
     pa_context* FContext = nullptr;
     pa_stream* FStream = nullptr;
     std::atomic<bool> FWoken{false};
+    std::int64_t FBytesPerSecond = 1;
+    std::int64_t FAskedAt = 0;     // when the last report was asked for
+    timeval FLastReport{};         // the time stamp of the last report used
+    bool FReportPending = true;    // the next report is used even if it is the last one
 };
 
 } // namespace

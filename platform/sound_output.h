@@ -29,7 +29,8 @@ public:
     // Queues whole frames; false once the output failed.
     virtual bool Write(const unsigned char* data, std::size_t bytes) = 0;
     // The performance-counter reading (platform/clock.h) at which the next
-    // frame written will be heard; empty when the output cannot tell.
+    // frame written will be heard, from what the output learnt since the last
+    // call; empty when it learnt nothing new, or can never tell.
     virtual std::optional<std::int64_t> NextHeardAt() = 0;
     // Forgets what is queued and not yet heard.
     virtual void Drop() = 0;

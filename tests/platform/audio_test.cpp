@@ -1,9 +1,9 @@
 #include "platform/audio.h"
 
+#include "tests/support/mp3_encoder.h"
 #include "tests/support/pulse_server.h"
 
 #include <gtest/gtest.h>
-#include <lame/lame.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -33,46 +33,13 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr int MPEGFrame = 1152;  // samples per channel in one layer III frame
 
-// Encodes the samples (both channels alike) at a constant bit rate. With the
-// info tag, decoders trim the encoder's delay and padding, so the decoded
-// length is the signal's length exactly.
-Bytes Encode(const std::vector<short>& signal, int rate, int channels, int kbps, bool infoTag)
-{
-    lame_t lame = lame_init();
-    lame_set_in_samplerate(lame, rate);
-    lame_set_out_samplerate(lame, rate);
-    lame_set_num_channels(lame, channels);
-    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_brate(lame, kbps);
-    lame_set_quality(lame, 7);
-    lame_set_bWriteVbrTag(lame, infoTag ? 1 : 0);
-    EXPECT_EQ(lame_init_params(lame), 0);
-
-    const int frames = static_cast<int>(signal.size());
-    Bytes mp3(static_cast<std::size_t>(frames) * 5 / 4 + 7200);
-    int size = lame_encode_buffer(lame, signal.data(), signal.data(), frames, mp3.data(), static_cast<int>(mp3.size()));
-    EXPECT_GE(size, 0);
-    size += lame_encode_flush(lame, mp3.data() + size, static_cast<int>(mp3.size()) - size);
-    mp3.resize(static_cast<std::size_t>(size));
-    if (infoTag) {
-        // The tag's final contents are known only now; it overwrites the
-        // placeholder frame at the start.
-        Bytes tag(4096);
-        const std::size_t tagSize = lame_get_lametag_frame(lame, tag.data(), tag.size());
-        EXPECT_GT(tagSize, 0U);
-        std::copy_n(tag.begin(), tagSize, mp3.begin());
-    }
-    lame_close(lame);
-    return mp3;
-}
-
 // A 440 Hz tone of the given length.
 Bytes EncodeTone(int rate, int channels, double seconds, int kbps, bool infoTag)
 {
     std::vector<short> tone(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = static_cast<short>(8000 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / rate));
-    return Encode(tone, rate, channels, kbps, infoTag);
+    return test::EncodeMp3(tone, rate, channels, kbps, infoTag);
 }
 
 void WriteFile(const fs::path& path, const Bytes& bytes)
@@ -344,7 +311,7 @@ TEST_F(Audio, PlaysThroughAPulseAudioServer)
             level = 500 + random() % 12000;
         song[i] = static_cast<short>(level * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / Rate));
     }
-    WriteFile(Dir / "vendrake.mp3", Encode(song, Rate, 2, 192, true));
+    WriteFile(Dir / "vendrake.mp3", test::EncodeMp3(song, Rate, 2, 192, true));
 
     test::TPulseServer server;
     setenv("PULSE_SERVER", server.Address().c_str(), 1);
