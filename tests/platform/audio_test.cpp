@@ -1,5 +1,7 @@
 #include "platform/audio.h"
 
+#include "platform/clock.h"
+
 #include "tests/support/mp3_encoder.h"
 #include "tests/support/pulse_server.h"
 
@@ -205,6 +207,33 @@ TEST_F(Audio, PlayingAgainStopsTheSongAndRestartsItFromTheBeginning)
                            twice.Samples.end() - static_cast<long>(once.Samples.size())));
 }
 
+TEST_F(Audio, TheSongStartsWhereThePicturesClockIs)
+{
+    // The picture started 1.5 s ago: the song starts 1.5 s in (a little more
+    // for the time the player takes to begin), sample for sample as it plays
+    // from there.
+    const TWave whole = PlayedWave(EncodeTone(44100, 2, 3.0, 128, true));
+    SetAudioOutputForTesting("wav", (Dir / "late.wav").c_str());
+    std::int64_t now = 0;
+    QueryPerformanceCounter(&now);
+    SetMusicClockOrigin(now - PerformanceFrequency * 3 / 2);
+    EXPECT_NE(StartMusic(Dir / "vendrake.mp3"), 0U);
+    ShutdownAudioForTesting(true);
+    const TWave late = ReadWave(Dir / "late.wav");
+
+    ASSERT_LE(late.Frames(), whole.Frames());
+    const std::size_t skipped = whole.Frames() - late.Frames();
+    EXPECT_GE(skipped, 66150U);
+    EXPECT_LT(skipped, 88200U);
+    EXPECT_TRUE(std::equal(late.Samples.begin(), late.Samples.end(), whole.Samples.begin() + long(2 * skipped)));
+
+    // Shutting down forgets the origin: the next song starts from its beginning.
+    SetAudioOutputForTesting("wav", (Dir / "again.wav").c_str());
+    StartMusic(Dir / "vendrake.mp3");
+    ShutdownAudioForTesting(true);
+    EXPECT_EQ(ReadWave(Dir / "again.wav").Samples, whole.Samples);
+}
+
 TEST_F(Audio, MissingOrDamagedFilesFailQuietlyAndWriteNothing)
 {
     const Bytes mp3 = EncodeTone(44100, 2, 1.0, 128, true);
@@ -242,17 +271,19 @@ TEST_F(Audio, MissingOrDamagedFilesFailQuietlyAndWriteNothing)
 
 TEST_F(Audio, WithoutAnOutputDeviceNothingPlaysAndNothingIsSaid)
 {
-    // No output module installed: the calls still succeed, quietly, and the
-    // song goes nowhere.
+    // No sound server and no output module installed: the calls still
+    // succeed, quietly, and the song goes nowhere.
     WriteFile(Dir / "vendrake.mp3", EncodeTone(44100, 2, 1.0, 128, true));
     fs::create_directory(Dir / "modules");
     setenv("MPG123_MODDIR", (Dir / "modules").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + (Dir / "no-server").string()).c_str(), 1);
     SetAudioOutputForTesting(nullptr, nullptr);
     testing::internal::CaptureStderr();
     EXPECT_NE(StartMusic(Dir / "vendrake.mp3"), 0U);
     ShutdownAudioForTesting(true);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     unsetenv("MPG123_MODDIR");
+    unsetenv("PULSE_SERVER");
     EXPECT_EQ(AudioOutputDriver(), "");
 
     // A device other than the default, or a rate no MPEG stream decodes to,
@@ -325,6 +356,18 @@ TEST_F(Audio, PlaysThroughAPulseAudioServer)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     SetAudioOutputForTesting(nullptr, nullptr);
     StartMusic(Dir / "vendrake.mp3");
+    // Mixers name the stream after the program, and what it plays.
+    std::string streams;
+    for (int i = 0; i < 100 && streams.find("Vendrake") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const pid_t pactl = test::SpawnProcess("/usr/bin/pactl", {"list", "sink-inputs"}, (Dir / "inputs").string(),
+                                               (Dir / "inputs").string());
+        waitpid(pactl, nullptr, 0);
+        const Bytes listed = ReadFile(Dir / "inputs");
+        streams.assign(listed.begin(), listed.end());
+    }
+    EXPECT_NE(streams.find("application.name = \"Vendrake\""), std::string::npos) << streams;
+    EXPECT_NE(streams.find("media.role = \"music\""), std::string::npos) << streams;
     ShutdownAudioForTesting(true);
     EXPECT_EQ(AudioOutputDriver(), "pulse") << server.Log();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
