@@ -305,12 +305,17 @@ private:
                 const std::int64_t target = songFrame(*heard, origin ? origin : requestedAt);
                 // Two reports in a row have to find the song out of place
                 // before it moves: one can be off by a stall while it was made.
-                strikes = std::abs(target - position) > tolerance ? strikes + 1 : 0;
-                if (!placed || strikes >= 2) {
+                strikes = placed && std::abs(target - position) > tolerance ? strikes + 1 : 0;
+                if (strikes >= 2) {
+                    // What is queued would be heard out of place as well: it
+                    // goes, and the song is placed afresh from the next report.
+                    output.Drop();
+                    placed = false;
                     strikes = 0;
-                    if (!placeAt(target))
-                        return;
+                    continue;
                 }
+                if (!placed && !placeAt(target))
+                    return;
             } else if (!placed) {
                 std::int64_t now = 0;
                 QueryPerformanceCounter(&now);

@@ -20,7 +20,7 @@ constexpr const char* ProgramName = "Vendrake";
 // busy machine.
 constexpr pa_usec_t RequestedLatency = 150 * PA_USEC_PER_MSEC;
 // How often the server is asked where playback is.
-constexpr std::int64_t ReportInterval = PerformanceFrequency / 20;
+constexpr std::int64_t ReportInterval = PerformanceFrequency / 50;
 
 std::int64_t Now()
 {

@@ -2,7 +2,7 @@
 // Sound through a PulseAudio server, which PipeWire also serves
 // (pipewire-pulse). The stream names the program to the server, so mixers
 // show it and remember its volume as "Vendrake" playing music. The server is
-// asked where playback is twenty times a second, so NextHeardAt knows when
+// asked where playback is fifty times a second, so NextHeardAt knows when
 // each frame will be heard.
 #include "platform/sound_output.h"
 
