@@ -287,6 +287,7 @@ struct AvSync : ::testing::Test {
         if (form)
             Close(form);
         EXPECT_TRUE(program.Wait(5));
+        EXPECT_EQ(program.ExitStatus(), 0) << server << ": signal " << program.TermSignal();
         recorder.Stop();
         EXPECT_NE(program.Stderr().find("; sound through pulse\n"), std::string::npos) << program.Stderr();
 
