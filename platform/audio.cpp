@@ -273,7 +273,8 @@ private:
     void PlaySong(TMusicStream& stream, TSoundOutput& output, std::uint64_t request, std::int64_t requestedAt,
                   long rate) {
         mpg123_handle* decoder = stream.Decoder.get();
-        // In frames of the song; negative while silence comes before it.
+        // The song's sample (per channel) written next; negative while
+        // silence comes before the song.
         std::int64_t position = 0;
         bool placed = false;
         int strikes = 0;

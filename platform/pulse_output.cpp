@@ -79,9 +79,9 @@ public:
         pa_proplist_free(music);
         if (!FStream)
             return false;
-        constexpr std::uint32_t ServerChooses = static_cast<std::uint32_t>(-1);
-        const pa_buffer_attr buffer{ServerChooses, static_cast<std::uint32_t>(pa_usec_to_bytes(RequestedLatency, &format)),
-                                    ServerChooses, ServerChooses, ServerChooses};
+        constexpr auto ServerChooses = static_cast<std::uint32_t>(-1);
+        const auto target = static_cast<std::uint32_t>(pa_usec_to_bytes(RequestedLatency, &format));
+        const pa_buffer_attr buffer{ServerChooses, target, ServerChooses, ServerChooses, ServerChooses};
         FBytesPerSecond = static_cast<std::int64_t>(pa_bytes_per_second(&format));
         return pa_stream_connect_playback(FStream, nullptr, &buffer, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) == 0 &&
                IterateUntil([this] { return pa_stream_get_state(FStream) == PA_STREAM_READY; }) && UpdateTiming();
@@ -116,12 +116,13 @@ public:
         return Ready() && pa_stream_write(FStream, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) == 0;
     }
 
-    // From each report once, and from a fresh one after a flush: the frame
-    // the server had read when it reported is heard after the sink's delay,
-    // and what was written since follows at the stream's rate. While the
-    // stream waits to start, that delay counts from now. No interpolation
-    // in between: its estimate of the server's pace wanders by a percent or
-    // two around a stall, enough to move the song when it need not move.
+    // Once per report of the server's, and from a fresh one after a flush:
+    // the byte the server had read when it reported is heard after the
+    // sink's delay, and those written since follow at the stream's rate.
+    // While the stream waits to start, that delay counts from now. Nothing
+    // between reports: libpulse's interpolation guesses the server's pace,
+    // and around a stall its guess wandered by a percent or two, enough to
+    // move the song when it need not move.
     std::optional<std::int64_t> NextHeardAt() override
     {
         const pa_timing_info* report = pa_stream_get_timing_info(FStream);
