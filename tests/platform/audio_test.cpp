@@ -326,24 +326,6 @@ TEST_F(Audio, NeitherTheCallsNorTheExitWaitForTheOutput)
             testing::ExitedWithCode(0), "^$")
             << (reader ? "writing hangs" : "opening hangs");
     }
-
-    // A sound server that accepts the connection and never answers.
-    test::TPulseServer server;
-    kill(server.Pid(), SIGSTOP);
-    setenv("PULSE_SERVER", server.Address().c_str(), 1);
-    SetAudioOutputForTesting(nullptr, nullptr);
-    EXPECT_EXIT(
-        {
-            alarm(5);
-            if (StartMusic(Dir / "vendrake.mp3") == 0)
-                std::exit(1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            std::exit(0);
-        },
-        testing::ExitedWithCode(0), "^$")
-        << "the server hangs";
-    unsetenv("PULSE_SERVER");
-    kill(server.Pid(), SIGCONT);
 }
 
 // Through the preferred outputs to a sound server of the test's own: what

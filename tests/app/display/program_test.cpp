@@ -195,6 +195,22 @@ TEST_F(ProgramDisplay, AFrameCountEndsItByItselfAndStatsReportTheFramesAndTheSou
         EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
     }
 
+    // One that takes the connection and never answers keeps neither the
+    // picture nor the exit waiting.
+    {
+        test::TPulseServer server;
+        kill(server.Pid(), SIGSTOP);
+        setenv("PULSE_SERVER", server.Address().c_str(), 1);
+        auto frozen = Start({"--frames", "25", "--stats"});
+        const bool ended = frozen->Wait(15);
+        unsetenv("PULSE_SERVER");
+        kill(server.Pid(), SIGCONT);
+        ASSERT_TRUE(ended) << "still running with a frozen sound server";
+        EXPECT_EQ(frozen->ExitStatus(), 0);
+        const std::string report = frozen->Stderr();
+        EXPECT_NE(report.find("; no sound output\n"), std::string::npos) << report;
+    }
+
     // Without --stats it ends as quietly as after Escape.
     auto quiet = Start({"--frames", "2"});
     ASSERT_TRUE(quiet->Wait(60));
