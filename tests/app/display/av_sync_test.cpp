@@ -4,14 +4,8 @@
 // null sink's monitor is recorded, while the middle pixel of the window is
 // read over and over. Samples and pixels are stamped with CLOCK_MONOTONIC,
 // the clock the program counts its frames with, and each flash seen is set
-// against the click heard with it.
-//
-// What the measurement itself adds, kept small: a pixel is read every
-// millisecond or so and a flash is placed halfway between the last dark and
-// the first lit reading (within half a polling interval); the recorder asks
-// for 5 ms fragments, and a sample's time is taken from the earliest its
-// fragment arrived (the tightest bound the reads give), so sound is placed
-// late by the delivery of one fragment at most.
+// against the click heard with it. What the measurement adds itself is kept
+// to a millisecond or so; docs/PERFORMANCE.md has the account of it.
 #include "tests/support/x_helpers.h"
 
 #include "tests/app/plane_scene.h"
@@ -213,34 +207,6 @@ struct AvSync : ::testing::Test {
     }
     void TearDown() override { unsetenv("PULSE_SERVER"); }
 
-    // The drawing surface: the form's only child window.
-    Window SurfaceOf(Window form) const
-    {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        Window surface = 0;
-        if (XQueryTree(Observer.Get(), form, &root, &parent, &children, &count) && count > 0)
-            surface = children[0];
-        if (children)
-            XFree(children);
-        return surface;
-    }
-
-    // What a window manager sends for its close button.
-    void Close(Window form) const
-    {
-        Display* d = Observer.Get();
-        XEvent close{};
-        close.xclient.type = ClientMessage;
-        close.xclient.window = form;
-        close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-        close.xclient.format = 32;
-        close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-        close.xclient.data.l[1] = CurrentTime;
-        XSendEvent(d, form, False, NoEventMask, &close);
-        XFlush(d);
-    }
-
     // Plays the scene through the server at address and returns when each
     // flash was seen and when each click was heard; nothing when some were
     // missed.
@@ -256,7 +222,7 @@ struct AvSync : ::testing::Test {
         Window form = 0;
         EXPECT_TRUE(test::WaitUntil(
             [&] { return !program.Running() || (form = test::FindProgramWindow(Observer.Get())) != 0; }, 30));
-        const Window surface = form ? SurfaceOf(form) : 0;
+        const Window surface = form ? test::SurfaceOf(Observer.Get(), form) : 0;
         std::vector<std::int64_t> seen;
         if (surface) {
             // Until a second after the last flash, the song's last click.
@@ -285,7 +251,7 @@ struct AvSync : ::testing::Test {
         EXPECT_NE(streams.find("media.role = \"music\""), std::string::npos) << server << ":\n" << streams;
 
         if (form)
-            Close(form);
+            test::RequestClose(Observer.Get(), form);
         EXPECT_TRUE(program.Wait(5));
         EXPECT_EQ(program.ExitStatus(), 0) << server << ": signal " << program.TermSignal();
         recorder.Stop();

@@ -46,18 +46,7 @@ struct ProgramDisplay : ::testing::Test {
                                                 std::move(args));
     }
 
-    // The drawing surface: the form's only child window.
-    Window SurfaceOf(Window form) const
-    {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        Window surface = 0;
-        if (XQueryTree(Observer.Get(), form, &root, &parent, &children, &count) && count > 0)
-            surface = children[0];
-        if (children)
-            XFree(children);
-        return surface;
-    }
+    Window SurfaceOf(Window form) const { return test::SurfaceOf(Observer.Get(), form); }
 
     // Every eighth pixel of every eighth row of the window.
     std::vector<unsigned long> Screenshot(Window window) const
@@ -138,17 +127,7 @@ TEST_F(ProgramDisplay, ACloseRequestEndsItLikeEscape)
     const Window form = WaitForFrames(*program, first);
     ASSERT_NE(form, 0u);
 
-    // What a window manager sends for its close button.
-    Display* d = Observer.Get();
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = form;
-    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, form, False, NoEventMask, &close);
-    XFlush(d);
+    test::RequestClose(Observer.Get(), form);
     ASSERT_TRUE(program->Wait(1)) << "still running a second after the close request";
     EXPECT_EQ(program->ExitStatus(), 0);
     EXPECT_EQ(program->Stderr(), "");
