@@ -1,9 +1,11 @@
 #include "platform/audio.h"
 
-#include <mpg123.h>
-#include <out123.h>
+#include "platform/clock.h"
+#include "platform/out123_output.h"
+#include "platform/pulse_output.h"
 
-#include <dlfcn.h>
+#include <mpg123.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +15,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,23 +34,18 @@ constexpr std::int32_t DefaultDevice = -1;
 // resampled by libmpg123 when the file's own rate differs.
 constexpr int OutputChannels = 2;
 constexpr int OutputEncoding = MPG123_ENC_SIGNED_16;
-// About 90 ms of sound: the longest a stop request waits for the player.
+constexpr std::size_t FrameBytes = 2 * OutputChannels;
+// The most decoded at a time: about 90 ms of sound.
 constexpr std::size_t BlockBytes = 16384;
-// The outputs desktop users have, in the order they have them: PulseAudio
-// (which PipeWire serves as well), then ALSA. Trying every installed module
-// instead can take seconds, or never end, on a machine without a sound server.
-constexpr const char* PreferredDrivers[] = {"pulse", "alsa"};
+// How far the song may drift from the picture's clock before it is put back
+// in place. A jump is heard as a click, so small errors are left alone; this
+// one is well inside what a viewer notices.
+constexpr std::int64_t SyncTolerance = PerformanceFrequency / 50;
 
 struct TDecoderFree {
     void operator()(mpg123_handle* decoder) const { mpg123_delete(decoder); }
 };
 using TDecoder = std::unique_ptr<mpg123_handle, TDecoderFree>;
-
-// Closing drains what is queued; the player drops it first when told to stop.
-struct TOutputFree {
-    void operator()(out123_handle* output) const { out123_del(output); }
-};
-using TOutput = std::unique_ptr<out123_handle, TOutputFree>;
 
 class TFileDescriptor {
 public:
@@ -126,60 +122,12 @@ TDecoder OpenDecoder(int fd, long rate, std::vector<unsigned char>& block) {
     return decoder;
 }
 
-// Where libout123 looks for its output modules: MPG123_MODDIR, or else the
-// mpg123 folder beside the library itself.
-std::filesystem::path ModuleFolder() {
-    if (const char* folder = std::getenv("MPG123_MODDIR"))
-        return folder;
-    Dl_info library{};
-    if (dladdr(reinterpret_cast<void*>(&out123_new), &library) == 0 || !library.dli_fname)
-        return {};
-    return std::filesystem::path(library.dli_fname).parent_path() / "mpg123";
-}
-
-// The preferred drivers whose modules load, as out123_open takes them
-// ("pulse,alsa"). Only those are asked for: libout123 reports a module it
-// cannot load on stderr even when told to be quiet. They also stay loaded:
-// libout123 unloads a module that found no device, and the ALSA library would
-// go with it, taking the configuration it keeps for the life of the process
-// out of reach (a leak, as far as LeakSanitizer can tell).
-std::string LoadedDrivers() {
-    const std::filesystem::path folder = ModuleFolder();
-    std::string drivers;
-    for (const char* driver : PreferredDrivers) {
-        const std::filesystem::path module = folder / (std::string("output_") + driver + ".so");
-        void* library = folder.empty() ? nullptr : dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-        if (library) {
-            dlclose(library);
-            drivers += (drivers.empty() ? "" : ",") + std::string(driver);
-        }
-    }
-    return drivers;
-}
-
-// An output that takes 16-bit stereo at rate, or null. Quiet: the pulse and
-// alsa modules then print nothing, and the alsa one keeps ALSA's own library
-// quiet as well.
-TOutput OpenOutput(const std::optional<std::string>& driver, const std::string& device, long rate) {
-    TOutput output(out123_new());
-    if (!output || out123_param_int(output.get(), OUT123_ADD_FLAGS, OUT123_QUIET) != OUT123_OK ||
-        out123_param_int(output.get(), OUT123_VERBOSE, 0) != OUT123_OK)
-        return nullptr;
-    const std::string drivers = driver ? *driver : LoadedDrivers();
-    if (drivers.empty() ||
-        out123_open(output.get(), drivers.c_str(), driver && !device.empty() ? device.c_str() : nullptr) != OUT123_OK)
-        return nullptr;
-    const int encodings = out123_encodings(output.get(), rate, OutputChannels);
-    if (encodings < 0 || (encodings & OutputEncoding) != OutputEncoding)
-        return nullptr;
-    return output;
-}
-
 // The audio state of the process. The program's calls only record what they
 // ask for; the player thread opens the output, starts it and feeds it, so
-// whatever an output module does (take seconds, never return) no caller waits
-// for it. Nothing tears it down at exit either: the player may still be
-// inside a module then, and it only touches state that is never destroyed.
+// whatever a sound server or an output module does (take seconds, never
+// answer) no caller waits for it. Nothing tears it down at exit either: the
+// player may still be waiting for a server then, and it only touches state
+// that is never destroyed.
 class TAudio {
 public:
     bool Init(std::int32_t device, std::uint32_t freq) {
@@ -225,8 +173,11 @@ public:
         if (FRate == 0 || found == FStreams.end())
             return false;
         FRequested = found->second.get();
+        QueryPerformanceCounter(&FRequestedAt);
         ++FRequests;  // the song playing, if any, stops at its next block
         FWake.notify_one();
+        if (FOutput)
+            FOutput->Wake();
         return true;
     }
 
@@ -250,6 +201,8 @@ public:
             if (!waitForEnd)
                 FStop = true;
             FWake.notify_one();
+            if (FOutput && !waitForEnd)
+                FOutput->Wake();
         }
         if (FPlayer.joinable())
             FPlayer.join();
@@ -260,60 +213,132 @@ public:
         FQuit = false;
         FStop = false;
         FRate = 0;
+        FOrigin = 0;
     }
 
 private:
     // The player thread: opens the output, then plays each song asked for
     // until the next request, a stop, or the song's end.
     void Run(const std::optional<std::string>& driver, const std::string& device, long rate) {
-        const TOutput output = OpenOutput(driver, device, rate);
+        // PulseAudio first, which PipeWire serves as well: it is what desktop
+        // users have, and it tells when the sound will be heard.
+        std::unique_ptr<TSoundOutput> output = driver ? nullptr : OpenPulseOutput(rate);
+        if (!output)
+            output = OpenOut123Output(driver, device, rate);
         if (!output)
             return;
         std::uint64_t played = 0;
         bool started = false;
         std::unique_lock lock(FLock);
+        FOutput = output.get();
         for (;;) {
             FWake.wait(lock, [&] { return FQuit || FRequests != played; });
             if (FStop || FRequests == played)
                 break;
             played = FRequests;
             TMusicStream& stream = *FRequested;
+            const std::int64_t requestedAt = FRequestedAt;
             lock.unlock();
-            if (Restart(stream, output.get(), rate, started))
-                PlayToEnd(stream, output.get(), played);
+            if (Restart(*output, started))
+                PlaySong(stream, *output, played, requestedAt, rate);
             lock.lock();
         }
+        FOutput = nullptr;
         lock.unlock();
         if (FStop)
-            out123_drop(output.get());
+            output->Drop();
     }
 
-    // Puts the stream back at its start and clears the way for it: the first
-    // song starts the output, a later one drops what is queued of the last.
-    bool Restart(TMusicStream& stream, out123_handle* output, long rate, bool& started) {
-        if (mpg123_seek(stream.Decoder.get(), 0, SEEK_SET) < 0)
-            return false;
+    // Clears the way for a song: the first one starts the output, a later
+    // one drops what is queued of the last.
+    bool Restart(TSoundOutput& output, bool& started) {
         if (started) {
-            out123_drop(output);
+            output.Drop();
             return true;
         }
-        started = out123_start(output, rate, OutputChannels, OutputEncoding) == OUT123_OK;
-        char* name = nullptr;
-        if (started && out123_driver_info(output, &name, nullptr) == OUT123_OK && name) {
+        started = output.Start();
+        if (started) {
             std::lock_guard lock(FLock);
-            FOutputDriver = name;
+            FOutputDriver = output.Driver();
         }
         return started;
     }
 
-    // Decodes a block and hands it to the output, until the file ends, the
-    // output fails, another song is asked for or a stop is.
-    void PlayToEnd(TMusicStream& stream, out123_handle* output, std::uint64_t request) {
+    // Decodes and writes, as much as the output takes at a time, until the
+    // song ends, the output fails, another song is asked for or a stop is.
+    // The song keeps the picture's time: the frame written next is the one
+    // whose time in the song is the picture's time when it will be heard. An
+    // output that cannot tell when that is starts the song where the
+    // picture's time is at that moment.
+    void PlaySong(TMusicStream& stream, TSoundOutput& output, std::uint64_t request, std::int64_t requestedAt,
+                  long rate) {
+        mpg123_handle* decoder = stream.Decoder.get();
+        // The song's sample (per channel) written next; negative while
+        // silence comes before the song.
+        std::int64_t position = 0;
+        bool placed = false;
+        int strikes = 0;
+        auto placeAt = [&](std::int64_t target) {
+            position = target;
+            placed = true;
+            if (target <= 0)
+                return mpg123_seek(decoder, 0, SEEK_SET) >= 0;
+            const off_t reached = mpg123_seek(decoder, static_cast<off_t>(target), SEEK_SET);
+            position = reached;
+            return reached >= 0;
+        };
+        auto songFrame = [&](std::int64_t counter, std::int64_t origin) {
+            return static_cast<std::int64_t>(static_cast<double>(counter - origin) * static_cast<double>(rate) /
+                                             static_cast<double>(PerformanceFrequency));
+        };
+        const std::int64_t tolerance = songFrame(SyncTolerance, 0);
+
         while (FRequests.load(std::memory_order_relaxed) == request && !FStop.load(std::memory_order_relaxed)) {
-            std::size_t decoded = 0;
-            const int result = mpg123_read(stream.Decoder.get(), stream.Block.data(), stream.Block.size(), &decoded);
-            if (decoded > 0 && out123_play(output, stream.Block.data(), decoded) < decoded)
+            const std::int64_t writable = output.Writable();
+            if (writable < 0)
                 return;
+            if (writable < static_cast<std::int64_t>(FrameBytes))
+                continue;
+            // Until the picture's clock starts, the song counts from the
+            // moment it was asked for.
+            const std::int64_t origin = FOrigin.load(std::memory_order_relaxed);
+            if (const std::optional<std::int64_t> heard = output.NextHeardAt()) {
+                const std::int64_t target = songFrame(*heard, origin ? origin : requestedAt);
+                // Two reports in a row have to find the song out of place
+                // before it moves: one can be off by a stall while it was made.
+                strikes = placed && std::abs(target - position) > tolerance ? strikes + 1 : 0;
+                if (strikes >= 2) {
+                    // What is queued would be heard out of place as well: it
+                    // goes, and the song is placed afresh from the next report.
+                    output.Drop();
+                    placed = false;
+                    strikes = 0;
+                    continue;
+                }
+                if (!placed && !placeAt(target))
+                    return;
+            } else if (!placed) {
+                std::int64_t now = 0;
+                QueryPerformanceCounter(&now);
+                if (!placeAt(origin ? std::max<std::int64_t>(songFrame(now, origin), 0) : 0))
+                    return;
+            }
+
+            std::size_t bytes = std::min(static_cast<std::size_t>(writable), stream.Block.size());
+            bytes -= bytes % FrameBytes;
+            if (position < 0) {
+                bytes = std::min(bytes, static_cast<std::size_t>(-position) * FrameBytes);
+                std::fill_n(stream.Block.begin(), bytes, 0);
+                if (!output.Write(stream.Block.data(), bytes))
+                    return;
+                position += static_cast<std::int64_t>(bytes / FrameBytes);
+                continue;
+            }
+            std::size_t decoded = 0;
+            const int result = mpg123_read(decoder, stream.Block.data(), bytes, &decoded);
+            if (decoded > 0 && !output.Write(stream.Block.data(), decoded))
+                return;
+            position += static_cast<std::int64_t>(decoded / FrameBytes);
             if (result == MPG123_NEW_FORMAT)
                 continue;
             // The end of the file, or damage libmpg123 could not step over.
@@ -328,13 +353,15 @@ private:
     std::string FDevice;
     long FRate = 0;  // 0: not initialised
     std::thread FPlayer;
+    TSoundOutput* FOutput = nullptr;  // the player's, while it is open
     std::string FOutputDriver;  // set by the player once the first song starts
     std::map<HSTREAM, std::unique_ptr<TMusicStream>> FStreams;
     HSTREAM FNextHandle = 1;
     TMusicStream* FRequested = nullptr;
+    std::int64_t FRequestedAt = 0;  // the counter at the last play request
     std::atomic<std::uint64_t> FRequests{0};  // counts play requests
     std::atomic<bool> FStop{false};
-    std::atomic<std::int64_t> FOrigin{0};  // 0: the moment of the play request
+    std::atomic<std::int64_t> FOrigin{0};  // 0: not set
     bool FQuit = false;
 };
 

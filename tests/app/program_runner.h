@@ -128,4 +128,31 @@ inline Window FindProgramWindow(Display* display, Window under = 0)
     return found;
 }
 
+// The program's drawing surface: its form's only child window, or 0.
+inline Window SurfaceOf(Display* display, Window form)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window surface = 0;
+    if (XQueryTree(display, form, &root, &parent, &children, &count) && count > 0)
+        surface = children[0];
+    if (children)
+        XFree(children);
+    return surface;
+}
+
+// What a window manager sends for its close button.
+inline void RequestClose(Display* display, Window form)
+{
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = form;
+    close.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, form, False, NoEventMask, &close);
+    XFlush(display);
+}
+
 } // namespace vendrake::test

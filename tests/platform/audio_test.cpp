@@ -1,9 +1,11 @@
 #include "platform/audio.h"
 
+#include "platform/clock.h"
+
+#include "tests/support/mp3_encoder.h"
 #include "tests/support/pulse_server.h"
 
 #include <gtest/gtest.h>
-#include <lame/lame.h>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -33,46 +35,13 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr int MPEGFrame = 1152;  // samples per channel in one layer III frame
 
-// Encodes the samples (both channels alike) at a constant bit rate. With the
-// info tag, decoders trim the encoder's delay and padding, so the decoded
-// length is the signal's length exactly.
-Bytes Encode(const std::vector<short>& signal, int rate, int channels, int kbps, bool infoTag)
-{
-    lame_t lame = lame_init();
-    lame_set_in_samplerate(lame, rate);
-    lame_set_out_samplerate(lame, rate);
-    lame_set_num_channels(lame, channels);
-    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_brate(lame, kbps);
-    lame_set_quality(lame, 7);
-    lame_set_bWriteVbrTag(lame, infoTag ? 1 : 0);
-    EXPECT_EQ(lame_init_params(lame), 0);
-
-    const int frames = static_cast<int>(signal.size());
-    Bytes mp3(static_cast<std::size_t>(frames) * 5 / 4 + 7200);
-    int size = lame_encode_buffer(lame, signal.data(), signal.data(), frames, mp3.data(), static_cast<int>(mp3.size()));
-    EXPECT_GE(size, 0);
-    size += lame_encode_flush(lame, mp3.data() + size, static_cast<int>(mp3.size()) - size);
-    mp3.resize(static_cast<std::size_t>(size));
-    if (infoTag) {
-        // The tag's final contents are known only now; it overwrites the
-        // placeholder frame at the start.
-        Bytes tag(4096);
-        const std::size_t tagSize = lame_get_lametag_frame(lame, tag.data(), tag.size());
-        EXPECT_GT(tagSize, 0U);
-        std::copy_n(tag.begin(), tagSize, mp3.begin());
-    }
-    lame_close(lame);
-    return mp3;
-}
-
 // A 440 Hz tone of the given length.
 Bytes EncodeTone(int rate, int channels, double seconds, int kbps, bool infoTag)
 {
     std::vector<short> tone(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = static_cast<short>(8000 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / rate));
-    return Encode(tone, rate, channels, kbps, infoTag);
+    return test::EncodeMp3(tone, rate, channels, kbps, infoTag);
 }
 
 void WriteFile(const fs::path& path, const Bytes& bytes)
@@ -238,6 +207,33 @@ TEST_F(Audio, PlayingAgainStopsTheSongAndRestartsItFromTheBeginning)
                            twice.Samples.end() - static_cast<long>(once.Samples.size())));
 }
 
+TEST_F(Audio, TheSongStartsWhereThePicturesClockIs)
+{
+    // The picture started 1.5 s ago: the song starts 1.5 s in (a little more
+    // for the time the player takes to begin), sample for sample as it plays
+    // from there.
+    const TWave whole = PlayedWave(EncodeTone(44100, 2, 3.0, 128, true));
+    SetAudioOutputForTesting("wav", (Dir / "late.wav").c_str());
+    std::int64_t now = 0;
+    QueryPerformanceCounter(&now);
+    SetMusicClockOrigin(now - PerformanceFrequency * 3 / 2);
+    EXPECT_NE(StartMusic(Dir / "vendrake.mp3"), 0U);
+    ShutdownAudioForTesting(true);
+    const TWave late = ReadWave(Dir / "late.wav");
+
+    ASSERT_LE(late.Frames(), whole.Frames());
+    const std::size_t skipped = whole.Frames() - late.Frames();
+    EXPECT_GE(skipped, 66150U);
+    EXPECT_LT(skipped, 88200U);
+    EXPECT_TRUE(std::equal(late.Samples.begin(), late.Samples.end(), whole.Samples.begin() + long(2 * skipped)));
+
+    // Shutting down forgets the origin: the next song starts from its beginning.
+    SetAudioOutputForTesting("wav", (Dir / "again.wav").c_str());
+    StartMusic(Dir / "vendrake.mp3");
+    ShutdownAudioForTesting(true);
+    EXPECT_EQ(ReadWave(Dir / "again.wav").Samples, whole.Samples);
+}
+
 TEST_F(Audio, MissingOrDamagedFilesFailQuietlyAndWriteNothing)
 {
     const Bytes mp3 = EncodeTone(44100, 2, 1.0, 128, true);
@@ -275,17 +271,19 @@ TEST_F(Audio, MissingOrDamagedFilesFailQuietlyAndWriteNothing)
 
 TEST_F(Audio, WithoutAnOutputDeviceNothingPlaysAndNothingIsSaid)
 {
-    // No output module installed: the calls still succeed, quietly, and the
-    // song goes nowhere.
+    // No sound server and no output module installed: the calls still
+    // succeed, quietly, and the song goes nowhere.
     WriteFile(Dir / "vendrake.mp3", EncodeTone(44100, 2, 1.0, 128, true));
     fs::create_directory(Dir / "modules");
     setenv("MPG123_MODDIR", (Dir / "modules").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + (Dir / "no-server").string()).c_str(), 1);
     SetAudioOutputForTesting(nullptr, nullptr);
     testing::internal::CaptureStderr();
     EXPECT_NE(StartMusic(Dir / "vendrake.mp3"), 0U);
     ShutdownAudioForTesting(true);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     unsetenv("MPG123_MODDIR");
+    unsetenv("PULSE_SERVER");
     EXPECT_EQ(AudioOutputDriver(), "");
 
     // A device other than the default, or a rate no MPEG stream decodes to,
@@ -344,7 +342,7 @@ TEST_F(Audio, PlaysThroughAPulseAudioServer)
             level = 500 + random() % 12000;
         song[i] = static_cast<short>(level * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / Rate));
     }
-    WriteFile(Dir / "vendrake.mp3", Encode(song, Rate, 2, 192, true));
+    WriteFile(Dir / "vendrake.mp3", test::EncodeMp3(song, Rate, 2, 192, true));
 
     test::TPulseServer server;
     setenv("PULSE_SERVER", server.Address().c_str(), 1);
@@ -358,6 +356,18 @@ TEST_F(Audio, PlaysThroughAPulseAudioServer)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     SetAudioOutputForTesting(nullptr, nullptr);
     StartMusic(Dir / "vendrake.mp3");
+    // Mixers name the stream after the program, and what it plays.
+    std::string streams;
+    for (int i = 0; i < 100 && streams.find("Vendrake") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const pid_t pactl = test::SpawnProcess("/usr/bin/pactl", {"list", "sink-inputs"}, (Dir / "inputs").string(),
+                                               (Dir / "inputs").string());
+        waitpid(pactl, nullptr, 0);
+        const Bytes listed = ReadFile(Dir / "inputs");
+        streams.assign(listed.begin(), listed.end());
+    }
+    EXPECT_NE(streams.find("application.name = \"Vendrake\""), std::string::npos) << streams;
+    EXPECT_NE(streams.find("media.role = \"music\""), std::string::npos) << streams;
     ShutdownAudioForTesting(true);
     EXPECT_EQ(AudioOutputDriver(), "pulse") << server.Log();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -46,18 +46,7 @@ struct ProgramDisplay : ::testing::Test {
                                                 std::move(args));
     }
 
-    // The drawing surface: the form's only child window.
-    Window SurfaceOf(Window form) const
-    {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        Window surface = 0;
-        if (XQueryTree(Observer.Get(), form, &root, &parent, &children, &count) && count > 0)
-            surface = children[0];
-        if (children)
-            XFree(children);
-        return surface;
-    }
+    Window SurfaceOf(Window form) const { return test::SurfaceOf(Observer.Get(), form); }
 
     // Every eighth pixel of every eighth row of the window.
     std::vector<unsigned long> Screenshot(Window window) const
@@ -139,17 +128,7 @@ TEST_F(ProgramDisplay, ACloseRequestEndsItLikeEscape)
     const Window form = WaitForFrames(*program, first);
     ASSERT_NE(form, 0u);
 
-    // What a window manager sends for its close button.
-    Display* d = Observer.Get();
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = form;
-    close.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    close.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, form, False, NoEventMask, &close);
-    XFlush(d);
+    test::RequestClose(Observer.Get(), form);
     ASSERT_TRUE(program->Wait(1)) << "still running a second after the close request";
     EXPECT_EQ(program->ExitStatus(), 0);
     EXPECT_EQ(program->Stderr(), "");
@@ -197,6 +176,22 @@ TEST_F(ProgramDisplay, AFrameCountEndsItByItselfAndStatsReportTheFramesAndTheSou
         const std::string report = heard->Stderr();
         EXPECT_NE(report.find("; sound through pulse; centred on 1024x768\n"), std::string::npos) << report;
         EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+    }
+
+    // One that takes the connection and never answers keeps neither the
+    // picture nor the exit waiting.
+    {
+        test::TPulseServer server;
+        kill(server.Pid(), SIGSTOP);
+        setenv("PULSE_SERVER", server.Address().c_str(), 1);
+        auto frozen = Start({"--frames", "25", "--stats"});
+        const bool ended = frozen->Wait(15);
+        unsetenv("PULSE_SERVER");
+        kill(server.Pid(), SIGCONT);
+        ASSERT_TRUE(ended) << "still running with a frozen sound server";
+        EXPECT_EQ(frozen->ExitStatus(), 0);
+        const std::string report = frozen->Stderr();
+        EXPECT_NE(report.find("; no sound output\n"), std::string::npos) << report;
     }
 
     // Without --stats it ends as quietly as after Escape.
