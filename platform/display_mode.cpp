@@ -255,15 +255,17 @@ std::optional<TTarget> FindTarget(TRandRConnection& x, XRRScreenResources* res)
     unsigned buttons = 0;
     const bool pointer = XQueryPointer(x.Get(), x.Root(), &root, &child, &pointerX, &pointerY,
                                        &windowX, &windowY, &buttons) != False;
+    // A lit output counts as a monitor whatever its connection state says:
+    // some drivers report it only after a full probe of the outputs.
     std::optional<TTarget> first;
     for (int i = 0; i < res->noutput; ++i) {
         OutputInfoPtr info(XRRGetOutputInfo(x.Get(), res, res->outputs[i]));
-        if (!info || info->connection != RR_Connected || info->crtc == None)
+        if (!info || info->crtc == None)
             continue;
         std::optional<TTarget> t = ReadTarget(x.Get(), res, res->outputs[i]);
         if (t && pointer && t->Contains(pointerX, pointerY))
             return t;
-        if (t && !first)
+        if (t && !first && info->connection == RR_Connected)
             first = t;
     }
     return first;
