@@ -255,7 +255,8 @@ struct AvSync : ::testing::Test {
         EXPECT_TRUE(program.Wait(5));
         EXPECT_EQ(program.ExitStatus(), 0) << server << ": signal " << program.TermSignal();
         recorder.Stop();
-        EXPECT_NE(program.Stderr().find("; sound through pulse\n"), std::string::npos) << program.Stderr();
+        EXPECT_NE(program.Stderr().find("; sound through pulse; centred on 1024x768\n"), std::string::npos)
+            << program.Stderr();
 
         const std::vector<std::int64_t> heard = recorder.Clicks();
         if (seen.size() == std::size(FlashKeys) && heard.size() == seen.size())
