@@ -5,6 +5,9 @@
 #include "scene/control.h"
 #include "scene/gl_entry_points.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace vendrake {
 
 TMaxPlayer::TMaxPlayer() = default;
@@ -44,9 +47,15 @@ void TMaxPlayer::Init(std::int32_t Param)
                     FSceneNames.push_back(first->Name);
         FTracks = FLoader->Anims();
         FTrackOwners = FLoader->AnimTransforms;
+        FEnd = 0;
+        for (const TAnim* track : FTracks)
+            for (int i = 0; i < track->Keys.Count(); ++i)
+                FEnd = std::max(FEnd, double(track->Keys.Get(i)->Time));
     }
     gl.glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 1);
     FSceneTime = 0;
+    FEndReached = false;
+    FLaps = 0;
     gl.glEnable(GL_CULL_FACE);
 }
 
@@ -57,6 +66,20 @@ void TMaxPlayer::Render(float Time, float Delta)
     gl.glEnable(GL_LIGHTING);
     gl.glEnable(GL_LIGHT0);
     FSceneTime = static_cast<double>(FSceneTime + 0.1L * Delta);
+    if (FSceneTime >= FEnd && !FEndReached) {
+        if (!FLooping) {
+            FEndReached = true;
+            if (FOnEnd)
+                FOnEnd(*this);
+        } else if (FEnd > 0) {
+            // A frame that took longer than a lap skips the laps it missed.
+            const double laps = std::floor(FSceneTime / FEnd);
+            FSceneTime -= laps * FEnd;
+            FLaps += static_cast<std::int64_t>(laps);
+            if (FOnEnd)
+                FOnEnd(*this);
+        }
+    }
     gl.glPushMatrix();
     gl.glTranslatef(-100, 0, -500);
     gl.glDisable(GL_LIGHTING);

@@ -5,6 +5,7 @@
 #include "engine/effect.h"
 #include "scene/tree.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,6 +43,19 @@ public:
     double SceneTime() const { return FSceneTime; }
     const std::vector<std::string>& SceneNames() const { return FSceneNames; }
 
+    // Where the scene's longest track ends, seconds; 0 without keys.
+    double SceneEnd() const { return FEnd / 10; }
+    // Looping, the scene clock goes back by the scene's length whenever it
+    // reaches the end, so the scene plays again from its beginning with the
+    // frame's share of the next lap kept. A scene of no length plays on.
+    void SetLooping(bool on) { FLooping = on; }
+    // Called on the render thread when the scene clock reaches the end of
+    // the longest track: once (at the first frame for a scene of no length),
+    // or at every lap when looping. Set before the render thread starts.
+    void SetOnEnd(TNotifyEvent Handler) { FOnEnd = std::move(Handler); }
+    // The laps played to their end since the last Init.
+    std::int64_t Laps() const { return FLaps; }
+
 private:
     std::unique_ptr<TgrLoader> FLoader;
     std::vector<std::unique_ptr<TgrLoader>> FRetiredLoaders; // freed by the next Init
@@ -52,7 +66,12 @@ private:
     // used, whatever later loads do to the loader's lists.
     TgrTreePtr FTrackOwners;
     double FSceneTime = 0;
+    double FEnd = 0; // scene clock units, 10 a second
+    bool FLooping = false;
+    bool FEndReached = false;
+    std::int64_t FLaps = 0;
     TNotifyEvent FOnLoaded;
+    TNotifyEvent FOnEnd;
     TgrTreePtr FRoot;
 };
 

@@ -168,3 +168,37 @@ TEST(ScenePlayer, AReloadFreesThePreviousScenesTexturesInItsInitPass)
                   1)
             << "texture " << name;
 }
+
+TEST(ScenePlayer, TheEndOfTheLongestTrackIsReportedOnceOrStartsTheSceneAgain)
+{
+    TSceneFile file; // keys up to 20: two seconds
+    TGLRecorder rec;
+    TMaxPlayer player;
+    int ends = 0;
+    player.SetOnEnd([&](TMaxPlayer&) { ++ends; });
+    player.SetSceneFile(file.Path);
+    player.Init(0);
+    EXPECT_EQ(player.SceneEnd(), 2.0);
+    player.Render(0, 100);
+    EXPECT_EQ(ends, 0);
+    player.Render(0, 100);
+    EXPECT_EQ(ends, 1);
+    player.Render(0, 100); // plays on past the end, reported once
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player.SceneTime(), 30.0);
+
+    // Looping, the clock goes back by the scene's length and keeps the
+    // frame's share of the next lap; a long frame skips whole laps.
+    player.SetLooping(true);
+    player.Init(0);
+    ends = 0;
+    player.Render(0, 150);
+    player.Render(0, 55);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(player.Laps(), 1);
+    EXPECT_NEAR(player.SceneTime(), 0.5, 1e-6);
+    player.Render(0, 450);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(player.Laps(), 3);
+    EXPECT_NEAR(player.SceneTime(), 5.5, 1e-6);
+}

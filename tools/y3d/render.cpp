@@ -1,6 +1,5 @@
 #include "tools/y3d/render.h"
 
-#include "anim/track.h"
 #include "app/plane_setup.h"
 #include "convert/video_writer.h"
 #include "engine/effect_list.h"
@@ -393,15 +392,7 @@ TFramePainter::~TFramePainter()
         F->Renderer.Device()->ReleaseCurrent();
 }
 
-double TFramePainter::SceneEnd() const
-{
-    double end = 0;
-    if (const TgrLoader* loader = F->Player->Loader())
-        for (const TAnim* track : loader->Anims())
-            for (int i = 0; i < track->Keys.Count(); ++i)
-                end = std::max(end, double(track->Keys.Get(i)->Time));
-    return end / 10; // the scene clock runs at 10 units a second
-}
+double TFramePainter::SceneEnd() const { return F->Player->SceneEnd(); }
 
 bool TFramePainter::Offscreen() const { return F->Offscreen; }
 
