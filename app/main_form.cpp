@@ -21,7 +21,8 @@ TForm1* Form1 = nullptr;
 std::shared_ptr<TMaxPlayer> MaxPlayer;
 HSTREAM MusicStream = 0;
 
-TForm1::TForm1(TApplication& application) : TForm(application), dblBuffDraw1(*this)
+TForm1::TForm1(TApplication& application)
+    : TForm(application), dblBuffDraw1(*this), FSceneFile(SceneFileName), FMusicFile(MusicFileName)
 {
     SetCaption("Form1");
     SetBounds(248, 157, 696, 480);
@@ -95,7 +96,7 @@ void TForm1::LoadScene()
         throw std::logic_error("TForm1.LoadScene: no scene player; CreateEffects first");
     if (!FRenderer)
         throw std::logic_error("TForm1.LoadScene: no renderer set");
-    MaxPlayer->SetSceneFile(SceneFileName);
+    MaxPlayer->SetSceneFile(FSceneFile);
     FRenderer->InitEffects();
 }
 
@@ -104,12 +105,18 @@ void TForm1::SceneLoaded(TMaxPlayer& Sender)
     if (const TgrTreePtr& root = Sender.Root())
         SetUpPlanes(*root, TgrCallback::Bind(this, &TForm1::BeforePlane),
                     TgrCallback::Bind(this, &TForm1::AfterPlane));
+    if (FMusicFile.empty())
+        return;
     // Results are not looked at: without an output device or the file the
     // presentation runs silently. The window only identifies the caller, so
     // a form that has none yet is not given one for it.
     BASS_Init(-1, 44100, 0, HandleAllocated() ? Handle() : nullptr);
     BASS_Start();
-    MusicStream = BASS_StreamCreateFile(0, MusicFileName, 0, 0, 0);
+    MusicStream = BASS_StreamCreateFile(0, FMusicFile.c_str(), 0, 0, 0);
+    // A song the user named ends the start-up when it cannot be decoded:
+    // playing on in silence would hide the mistake.
+    if (!MusicStream && FMusicRequired && BASS_Start())
+        throw std::runtime_error("--music " + FMusicFile + ": not an MP3 that can be played");
     BASS_StreamPlay(MusicStream, -1, 0);
 }
 

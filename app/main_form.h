@@ -54,6 +54,15 @@ public:
     // The display-mode change the focus handlers take back and apply again;
     // not owned.
     void SetResChange(TResChange* ResChange) { FResChange = ResChange; }
+    // The scene LoadScene gives the player and the song SceneLoaded plays
+    // (empty: none); SceneFileName and MusicFileName unless set. With
+    // MusicRequired, a song that cannot be played ends the start-up.
+    void SetSceneFile(const std::string& FileName) { FSceneFile = FileName; }
+    void SetMusicFile(const std::string& FileName, bool MusicRequired)
+    {
+        FMusicFile = FileName;
+        FMusicRequired = MusicRequired;
+    }
     // A new list holding a new scene player (also kept in MaxPlayer) whose
     // after-load notification is SceneLoaded.
     std::shared_ptr<TInternalEffectList> CreateEffects();
@@ -76,6 +85,9 @@ private:
     TResChange* FResChange = nullptr;
     int FMonitorWidth = 0;
     int FMonitorHeight = 0;
+    std::string FSceneFile;
+    std::string FMusicFile;
+    bool FMusicRequired = false;
 };
 
 // Read from the working directory.

@@ -1,23 +1,36 @@
 #include "app/play_options.h"
 
+#include "app/main_form.h"
+
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace vendrake {
 
 const char* const PlayUsage =
-    "usage: vendrake [--frames N] [--stats]\n"
-    "Plays ZuzezurAdor.y3d with vendrake.mp3 from the working directory at 800 x 600\n"
-    "until Escape.\n"
-    "  --frames N   end by itself after N frames\n"
-    "  --stats      on the way out, print when the first frame was shown, the\n"
-    "               frame rate after it, the peak memory and the sound output to\n"
-    "               standard error\n";
+    "usage: vendrake [SCENE.y3d] [--music FILE] [--window] [--loop | --exit-at-end] [--frames N] [--stats]\n"
+    "Plays SCENE.y3d, with the textures it names from its folder, at 800 x 600\n"
+    "until Escape. Without SCENE, plays ZuzezurAdor.y3d with vendrake.mp3 from the\n"
+    "working directory.\n"
+    "  --music FILE   the soundtrack; without it, the MP3 of the scene's name beside\n"
+    "                 the scene, else vendrake.mp3 beside it, else none\n"
+    "  --window       play in an ordinary 800 x 600 window titled with the scene's\n"
+    "                 name, leaving the display mode alone\n"
+    "  --loop         at the end of the scene's longest track, start the scene and\n"
+    "                 its music again from the beginning\n"
+    "  --exit-at-end  end at the end of the scene's longest track\n"
+    "  --frames N     end by itself after N frames\n"
+    "  --stats        on the way out, print when the first frame was shown, the\n"
+    "                 frame rate after it, the peak memory and the sound output to\n"
+    "                 standard error\n";
 
 TPlayOptions ParsePlayOptions(int argc, const char* const* argv)
 {
@@ -28,6 +41,16 @@ TPlayOptions ParsePlayOptions(int argc, const char* const* argv)
             options.Stats = true;
         } else if (arg == "--help" || arg == "-h") {
             options.Help = true;
+        } else if (arg == "--window") {
+            options.Window = true;
+        } else if (arg == "--loop") {
+            options.Loop = true;
+        } else if (arg == "--exit-at-end") {
+            options.ExitAtEnd = true;
+        } else if (arg == "--music") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                throw EUsageError("--music needs an MP3 file");
+            options.Music = argv[++i];
         } else if (arg == "--frames") {
             if (i + 1 >= argc)
                 throw EUsageError("--frames needs a number of frames");
@@ -38,11 +61,81 @@ TPlayOptions ParsePlayOptions(int argc, const char* const* argv)
             if (end == text || *end != '\0' || errno == ERANGE || n < 1)
                 throw EUsageError(std::string("--frames needs a whole number from 1 up, not '") + text + "'");
             options.Frames = n;
-        } else {
+        } else if (arg.starts_with("-") || arg.empty()) {
             throw EUsageError("unknown option '" + std::string(arg) + "'");
+        } else if (!options.Scene.empty()) {
+            throw EUsageError("one scene at a time: '" + options.Scene + "' and '" + std::string(arg) + "'");
+        } else {
+            options.Scene = arg;
         }
     }
+    if (options.Loop && options.ExitAtEnd)
+        throw EUsageError("--loop and --exit-at-end exclude each other");
     return options;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Empty when the file can be opened for reading; otherwise why not.
+std::string WhyUnreadable(const fs::path& file)
+{
+    std::error_code error;
+    if (fs::is_directory(file, error))
+        return "is a folder, not a file";
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    ::close(fd);
+    return {};
+}
+
+bool IsFile(const fs::path& file)
+{
+    std::error_code error;
+    return fs::is_regular_file(file, error);
+}
+
+} // namespace
+
+TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd)
+{
+    TPlayFiles files;
+    if (!options.Music.empty()) {
+        files.Music = (cwd / options.Music).lexically_normal();
+        if (const std::string why = WhyUnreadable(files.Music); !why.empty())
+            throw std::runtime_error("--music " + options.Music + ": " + why);
+    }
+    if (options.Scene.empty()) {
+        files.Folder = cwd;
+        files.Scene = cwd / SceneFileName;
+        if (files.Music.empty())
+            files.Music = cwd / MusicFileName;
+        files.Caption = "Vendrake";
+        return files;
+    }
+    files.Scene = (cwd / options.Scene).lexically_normal();
+    if (const std::string why = WhyUnreadable(files.Scene); !why.empty())
+        throw std::runtime_error(options.Scene + ": " + why);
+    files.Folder = files.Scene.parent_path();
+    files.Caption = files.Scene.filename().string();
+    if (!files.Music.empty())
+        return files;
+    fs::path own = files.Scene;
+    own.replace_extension(".mp3");
+    const fs::path shared = files.Folder / MusicFileName;
+    if (IsFile(own)) {
+        files.Music = own;
+    } else if (IsFile(shared)) {
+        files.Music = shared;
+    } else {
+        std::string looked = own.filename().string();
+        if (own != shared)
+            looked += " and " + shared.filename().string();
+        files.Notice = "no music for " + files.Caption + " (looked for " + looked + " beside it)";
+    }
+    return files;
 }
 
 TFrameStats::TFrameStats(std::int64_t startNs, std::int64_t limit) : FStart(startNs), FLimit(limit) {}
@@ -78,6 +171,8 @@ std::string TFrameStats::Report(std::int64_t peakBytes, const std::string& sound
                       firstMs, FFrames, perSecond, peakMiB);
     }
     std::string report = text + (soundDriver.empty() ? std::string("; no sound output") : "; sound through " + soundDriver);
+    if (monitorWidth == 0)
+        return report + "; in a window";
     const std::string monitor = std::to_string(monitorWidth) + "x" + std::to_string(monitorHeight);
     report += monitor == "800x600" ? "; mode " + monitor : "; centred on " + monitor;
     return report;

@@ -49,7 +49,9 @@ struct TPlaneScene {
     bool Camera = true;                     // false: the meshes hang from the root
     bool SecondCamera = false;              // meshes then go under the second camera's viewport
     bool Box = true;
+    int BoxSeconds = 59;                    // how long the box sweeps: the scene's length
     std::string BoxParent;                  // a plane whose mesh the box hangs from as well
+    std::string Texture;                    // an image file a square in the middle shows
 };
 
 // In file order.
@@ -99,12 +101,30 @@ inline void WritePlaneScene(const std::string& path, const TPlaneScene& scene = 
         box.Header = {2, scene.BoxParent.empty() ? 0 : PlaneId(scene.BoxParent), 0, "Box"};
         box.Vertices = {-10, -10, 0, 10, -10, 0, 0, 10, 0};
         w.Mesh(box);
-        // Back and forth across the view, once a second, for a minute.
+        // Back and forth across the view, once a second.
         TAnimTransformDesc sweep = still(102, 2);
         sweep.Keys.clear();
-        for (int k = 0; k < 60; ++k)
+        for (int k = 0; k <= scene.BoxSeconds; ++k)
             sweep.Keys.push_back({k % 2 ? 12.0f : -12.0f, 0, -60});
         w.AnimTransform(sweep);
+    }
+
+    if (!scene.Texture.empty()) {
+        TTexMapDesc map;
+        map.Header = {40, 0, 0, scene.Texture};
+        w.TexMap(map);
+        TMaterialDesc material;
+        material.Header = {41, 0, 0, "Tiles"};
+        material.Emission = {1, 1, 1, 1};
+        w.Material(material, [&] { w.Map({}); });
+        TMeshDesc tile;
+        tile.Header = {42, 0, 0, "Tile"};
+        tile.Flags = 0x2 | 0x40; // position, one set of texture coordinates
+        tile.Vertices = {-8, -8, 0, 0, 0, 8, -8, 0, 1, 0, 8, 8, 0, 1, 1, -8, 8, 0, 0, 1};
+        tile.Indices = {0, 1, 2, 0, 2, 3};
+        tile.Faces = {{4, 0, 0, 6}};
+        w.Mesh(tile);
+        w.AnimTransform(still(142, 42));
     }
 
     for (const std::string& name : PlaneFileOrder()) {

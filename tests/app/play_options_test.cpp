@@ -1,9 +1,106 @@
 #include "app/play_options.h"
 
+#include "tests/app/plane_scene.h"
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <initializer_list>
+#include <vector>
 
 namespace vendrake {
 namespace {
+
+TPlayOptions Parse(std::initializer_list<const char*> args)
+{
+    std::vector<const char*> argv{"vendrake"};
+    argv.insert(argv.end(), args);
+    return ParsePlayOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(PlayOptions, TheOptionTable)
+{
+    const TPlayOptions none = Parse({});
+    EXPECT_TRUE(none.Scene.empty() && none.Music.empty());
+    EXPECT_FALSE(none.Window || none.Loop || none.ExitAtEnd || none.Stats || none.Help);
+    EXPECT_EQ(none.Frames, 0);
+
+    // The scene may come anywhere among the options.
+    const TPlayOptions all =
+        Parse({"--window", "shows/a b.y3d", "--music", "-song.mp3", "--loop", "--frames", "60", "--stats"});
+    EXPECT_EQ(all.Scene, "shows/a b.y3d");
+    EXPECT_EQ(all.Music, "-song.mp3");
+    EXPECT_TRUE(all.Window && all.Loop && all.Stats);
+    EXPECT_FALSE(all.ExitAtEnd);
+    EXPECT_EQ(all.Frames, 60);
+    EXPECT_TRUE(Parse({"--exit-at-end"}).ExitAtEnd);
+
+    const std::pair<std::initializer_list<const char*>, std::string> bad[] = {
+        {{"a.y3d", "b.y3d"}, "one scene at a time: 'a.y3d' and 'b.y3d'"},
+        {{"--loop", "--exit-at-end"}, "--loop and --exit-at-end exclude each other"},
+        {{"--music"}, "--music needs an MP3 file"},
+        {{"--music", ""}, "--music needs an MP3 file"},
+        {{"-"}, "unknown option '-'"},
+        {{"--windowed"}, "unknown option '--windowed'"},
+    };
+    for (const auto& [args, message] : bad) {
+        try {
+            Parse(args);
+            ADD_FAILURE() << "accepted: " << message;
+        } catch (const EUsageError& e) {
+            EXPECT_EQ(e.what(), message);
+        }
+    }
+}
+
+TEST(PlayOptions, TheMusicIsTheOneGivenElseTheScenesOwnElseTheSharedOne)
+{
+    test::TTempFolder folder;
+    const std::filesystem::path cwd = folder.Path();
+    std::filesystem::create_directory(cwd / "show");
+    auto touch = [](const std::string& path) { std::ofstream(path) << "x"; };
+    touch(folder / "show/clip.y3d");
+
+    // Nothing beside the scene: no music, and a line that says so.
+    TPlayFiles files = ResolvePlayFiles(Parse({"show/clip.y3d"}), cwd);
+    EXPECT_EQ(files.Scene, cwd / "show/clip.y3d");
+    EXPECT_EQ(files.Folder, cwd / "show");
+    EXPECT_EQ(files.Caption, "clip.y3d");
+    EXPECT_TRUE(files.Music.empty());
+    EXPECT_EQ(files.Notice, "no music for clip.y3d (looked for clip.mp3 and vendrake.mp3 beside it)");
+
+    touch(folder / "show/vendrake.mp3");
+    EXPECT_EQ(ResolvePlayFiles(Parse({"show/clip.y3d"}), cwd).Music, cwd / "show/vendrake.mp3");
+    touch(folder / "show/clip.mp3");
+    files = ResolvePlayFiles(Parse({"show/clip.y3d"}), cwd);
+    EXPECT_EQ(files.Music, cwd / "show/clip.mp3");
+    EXPECT_EQ(files.Notice, "");
+    // --music is taken from the working directory, not the scene's.
+    touch(folder / "song.mp3");
+    EXPECT_EQ(ResolvePlayFiles(Parse({"show/clip.y3d", "--music", "song.mp3"}), cwd).Music, cwd / "song.mp3");
+
+    // Without a scene, the working directory's files, as ever.
+    files = ResolvePlayFiles(Parse({}), cwd);
+    EXPECT_EQ(files.Scene, cwd / "ZuzezurAdor.y3d");
+    EXPECT_EQ(files.Music, cwd / "vendrake.mp3");
+    EXPECT_EQ(files.Folder, cwd);
+    EXPECT_EQ(files.Caption, "Vendrake");
+
+    // What cannot be read is named as the user gave it.
+    const std::pair<std::initializer_list<const char*>, std::string> unreadable[] = {
+        {{"gone.y3d"}, "gone.y3d: No such file or directory"},
+        {{"show"}, "show: is a folder, not a file"},
+        {{"show/clip.y3d", "--music", "gone.mp3"}, "--music gone.mp3: No such file or directory"},
+    };
+    for (const auto& [args, message] : unreadable) {
+        try {
+            ResolvePlayFiles(Parse(args), cwd);
+            ADD_FAILURE() << "accepted: " << message;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), message);
+        }
+    }
+}
 
 TEST(FrameStats, CountsUpToTheLimitAndRatesTheFramesAfterTheFirst)
 {
@@ -30,6 +127,9 @@ TEST(FrameStats, CountsUpToTheLimitAndRatesTheFramesAfterTheFirst)
     for (int i = 0; i < 1000; ++i)
         EXPECT_FALSE(unlimited.FrameShown(i));
     EXPECT_EQ(unlimited.Frames(), 1000);
+    // A monitor width of 0: an ordinary window.
+    const std::string windowed = unlimited.Report(0, "", 0, 0);
+    EXPECT_TRUE(windowed.ends_with("; no sound output; in a window")) << windowed;
 }
 
 } // namespace

@@ -36,7 +36,11 @@ TEST(Program, CommandLine)
     test::TProgram help(VENDRAKE_PROGRAM, folder.Path(), std::nullopt, {"--help"});
     ASSERT_TRUE(help.Wait(30));
     EXPECT_EQ(help.ExitStatus(), 0);
-    EXPECT_EQ(help.Stdout().rfind("usage: vendrake [--frames N] [--stats]\n", 0), 0u) << help.Stdout();
+    EXPECT_EQ(help.Stdout().rfind("usage: vendrake [SCENE.y3d] [--music FILE] [--window] [--loop | --exit-at-end] "
+                                  "[--frames N] [--stats]\n",
+                                  0),
+              0u)
+        << help.Stdout();
     EXPECT_EQ(help.Stderr(), "");
 
     const std::pair<std::vector<std::string>, std::string> bad[] = {
@@ -46,6 +50,7 @@ TEST(Program, CommandLine)
         {{"--frames", "99999999999999999999"},
          "vendrake: --frames needs a whole number from 1 up, not '99999999999999999999'\n"},
         {{"--fast"}, "vendrake: unknown option '--fast'\n"},
+        {{"a.y3d", "--loop", "--exit-at-end"}, "vendrake: --loop and --exit-at-end exclude each other\n"},
     };
     for (const auto& [args, message] : bad) {
         test::TProgram program(VENDRAKE_PROGRAM, folder.Path(), std::nullopt, args);
@@ -55,6 +60,20 @@ TEST(Program, CommandLine)
         EXPECT_EQ(err.substr(0, err.find('\n') + 1), message);
         EXPECT_NE(err.find("usage: vendrake"), std::string::npos) << err;
         EXPECT_EQ(program.Stdout(), "");
+    }
+
+    // Files that cannot be read end the start-up before the display is
+    // opened, named as they were given.
+    test::WritePlaneScene(folder / "here.y3d");
+    const std::pair<std::vector<std::string>, std::string> unreadable[] = {
+        {{"gone.y3d"}, "vendrake: gone.y3d: No such file or directory\n"},
+        {{"here.y3d", "--music", "gone.mp3"}, "vendrake: --music gone.mp3: No such file or directory\n"},
+    };
+    for (const auto& [args, message] : unreadable) {
+        test::TProgram program(VENDRAKE_PROGRAM, folder.Path(), std::nullopt, args);
+        ASSERT_TRUE(program.Wait(30));
+        EXPECT_EQ(program.ExitStatus(), 1) << message;
+        EXPECT_EQ(program.Stderr(), message);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -199,6 +200,36 @@ TEST_F(ProgramDisplay, AFrameCountEndsItByItselfAndStatsReportTheFramesAndTheSou
     ASSERT_TRUE(quiet->Wait(60));
     EXPECT_EQ(quiet->ExitStatus(), 0);
     EXPECT_EQ(quiet->Stderr(), "");
+}
+
+TEST_F(ProgramDisplay, PlaysASceneFromAnotherFolderWithItsMusicToItsEnd)
+{
+    // Four seconds long, its song beside it, started from the folder above.
+    std::filesystem::create_directory(Folder.Path() / "show");
+    test::TPlaneScene clip;
+    clip.BoxSeconds = 4;
+    test::WritePlaneScene(Folder / "show/clip.y3d", clip);
+    WriteSilentSong(Folder / "show/clip.mp3");
+    test::TPulseServer server;
+    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    auto program = Start({"show/clip.y3d", "--exit-at-end", "--stats"});
+    const bool ended = program->Wait(30);
+    unsetenv("PULSE_SERVER");
+    ASSERT_TRUE(ended) << "still running 30 seconds into a 4 second scene";
+    EXPECT_EQ(program->ExitStatus(), 0);
+    const std::string err = program->Stderr();
+    double first = 0, rate = 0;
+    int frames = 0;
+    ASSERT_EQ(std::sscanf(err.c_str(), "vendrake: first frame %lf ms after start; %d frames, %lf per second", &first,
+                          &frames, &rate),
+              3)
+        << err;
+    // From the first frame to the last, the scene's length, give or take
+    // the first frame's own time and the last frame's.
+    const double shown = (frames - 1) / rate;
+    EXPECT_GT(shown, 3.8) << err;
+    EXPECT_LT(shown, 4.3) << err;
+    EXPECT_NE(err.find("; sound through pulse; "), std::string::npos) << err;
 }
 
 TEST_F(ProgramDisplay, StartUpErrorsAreOneLineAndStatusOne)
