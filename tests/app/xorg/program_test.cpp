@@ -63,6 +63,18 @@ TEST_F(ProgramModes, EscapeEndsTheRunAndGivesTheModeBack)
     ExpectBase();
 }
 
+TEST_F(ProgramModes, InAWindowTheScreenKeepsItsMode)
+{
+    test::WritePlaneScene(Folder / "ZuzezurAdor.y3d");
+    test::TProgram program(VENDRAKE_PROGRAM, Folder.Path(), probe::DisplayName(), {"--window", "--frames", "100"});
+    ASSERT_TRUE(WaitUntil([&] { return !program.Running() || FindForm() != 0; }, 30)) << "no window";
+    ExpectBase();
+    ASSERT_TRUE(program.Wait(30));
+    EXPECT_EQ(program.ExitStatus(), 0);
+    EXPECT_EQ(program.Stderr(), "");
+    ExpectBase();
+}
+
 TEST_F(ProgramModes, TerminationSignalsGiveTheModeBack)
 {
     for (int signal : {SIGTERM, SIGINT}) {
