@@ -17,20 +17,22 @@ namespace vendrake {
 
 const char* const PlayUsage =
     "usage: vendrake [SCENE.y3d] [--music FILE] [--window] [--loop | --exit-at-end] [--frames N] [--stats]\n"
-    "Plays SCENE.y3d, with the textures it names from its folder, at 800 x 600\n"
-    "until Escape. Without SCENE, plays ZuzezurAdor.y3d with vendrake.mp3 from the\n"
-    "working directory.\n"
+    "Plays SCENE.y3d, with the textures it names from its folder, full screen with\n"
+    "the display switched to 800 x 600, until Escape. Without SCENE, plays\n"
+    "ZuzezurAdor.y3d with vendrake.mp3 from the working directory.\n"
     "  --music FILE   the soundtrack; without it, the MP3 of the scene's name beside\n"
     "                 the scene, else vendrake.mp3 beside it, else none\n"
     "  --window       play in an ordinary 800 x 600 window titled with the scene's\n"
     "                 name, leaving the display mode alone\n"
     "  --loop         at the end of the scene's longest track, start the scene and\n"
     "                 its music again from the beginning\n"
-    "  --exit-at-end  end at the end of the scene's longest track\n"
+    "  --exit-at-end  end at the end of the scene's longest track, with status 0\n"
     "  --frames N     end by itself after N frames\n"
     "  --stats        on the way out, print when the first frame was shown, the\n"
     "                 frame rate after it, the peak memory and the sound output to\n"
-    "                 standard error\n";
+    "                 standard error\n"
+    "Exit status: 0 when it ends as asked, 1 after an error, 2 for a wrong command\n"
+    "line.\n";
 
 TPlayOptions ParsePlayOptions(int argc, const char* const* argv)
 {
