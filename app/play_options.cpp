@@ -105,7 +105,7 @@ TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd)
 {
     TPlayFiles files;
     if (!options.Music.empty()) {
-        files.Music = (cwd / options.Music).lexically_normal();
+        files.Music = cwd / options.Music;
         if (const std::string why = WhyUnreadable(files.Music); !why.empty())
             throw std::runtime_error("--music " + options.Music + ": " + why);
     }
@@ -117,7 +117,9 @@ TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd)
         files.Caption = "Vendrake";
         return files;
     }
-    files.Scene = (cwd / options.Scene).lexically_normal();
+    // Not normalised: the system finds "link/../x" beside where the link
+    // leads, not in the working directory.
+    files.Scene = cwd / options.Scene;
     if (const std::string why = WhyUnreadable(files.Scene); !why.empty())
         throw std::runtime_error(options.Scene + ": " + why);
     files.Folder = files.Scene.parent_path();
