@@ -67,6 +67,7 @@ TEST(Program, CommandLine)
     test::WritePlaneScene(folder / "here.y3d");
     const std::pair<std::vector<std::string>, std::string> unreadable[] = {
         {{"gone.y3d"}, "vendrake: gone.y3d: No such file or directory\n"},
+        {{"."}, "vendrake: .: is a folder, not a file\n"},
         {{"here.y3d", "--music", "gone.mp3"}, "vendrake: --music gone.mp3: No such file or directory\n"},
     };
     for (const auto& [args, message] : unreadable) {
