@@ -1,5 +1,5 @@
-// Vendrake: plays a scene file (ZuzezurAdor.y3d from the working directory
-// unless one is named) with its soundtrack in a borderless 800 by 600
+// Vendrake: plays a scene file (ZuzezurAdor.y3d from the working directory,
+// else the installed demo, unless one is named) with its soundtrack in a borderless 800 by 600
 // window, with the display switched to that size, until Escape (or a number
 // of frames given with --frames, or the scene's end). With --window it plays
 // in an ordinary window and leaves the display alone.
@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     try {
         std::error_code error;
         const std::filesystem::path cwd = std::filesystem::current_path();
-        files = ResolvePlayFiles(options, cwd);
+        files = ResolvePlayFiles(options, cwd, InstalledDemoFolder(VENDRAKE_INSTALLED_DEMO));
         std::filesystem::current_path(files.Folder, error);
         if (error)
             throw std::runtime_error(files.Folder.string() + ": " + error.message());

@@ -19,7 +19,8 @@ const char* const PlayUsage =
     "usage: vendrake [SCENE.y3d] [--music FILE] [--window] [--loop | --exit-at-end] [--frames N] [--stats]\n"
     "Plays SCENE.y3d, with the textures it names from its folder, full screen with\n"
     "the display switched to 800 x 600, until Escape. Without SCENE, plays\n"
-    "ZuzezurAdor.y3d with vendrake.mp3 from the working directory.\n"
+    "ZuzezurAdor.y3d with vendrake.mp3 from the working directory, or the demo\n"
+    "installed with the program when the working directory has no such scene.\n"
     "  --music FILE   the soundtrack; without it, the MP3 of the scene's name beside\n"
     "                 the scene, else vendrake.mp3 beside it, else none\n"
     "  --window       play in an ordinary 800 x 600 window titled with the scene's\n"
@@ -101,7 +102,7 @@ bool IsFile(const fs::path& file)
 
 } // namespace
 
-TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd)
+TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd, const fs::path& demoFolder)
 {
     TPlayFiles files;
     if (!options.Music.empty()) {
@@ -111,9 +112,12 @@ TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const fs::path& cwd)
     }
     if (options.Scene.empty()) {
         files.Folder = cwd;
-        files.Scene = cwd / SceneFileName;
+        std::error_code error;
+        if (!demoFolder.empty() && !fs::exists(cwd / SceneFileName, error) && IsFile(demoFolder / SceneFileName))
+            files.Folder = demoFolder;
+        files.Scene = files.Folder / SceneFileName;
         if (files.Music.empty())
-            files.Music = cwd / MusicFileName;
+            files.Music = files.Folder / MusicFileName;
         files.Caption = "Vendrake";
         return files;
     }
@@ -188,6 +192,15 @@ std::int64_t PeakResidentBytes()
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return 0;
     return std::int64_t(usage.ru_maxrss) * 1024; // kilobytes on Linux
+}
+
+fs::path InstalledDemoFolder(const fs::path& relative)
+{
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    return (executable.parent_path() / relative).lexically_normal();
 }
 
 } // namespace vendrake

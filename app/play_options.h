@@ -44,8 +44,15 @@ struct TPlayFiles {
 // song then plays silently). With one, the music is --music, else the MP3 of
 // the scene's name beside it, else vendrake.mp3 beside it, else none, which
 // Notice says. Raises std::runtime_error naming the file when the scene or
-// the --music file cannot be read.
-TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const std::filesystem::path& cwd);
+// the --music file cannot be read. With no scene and none in `cwd`, an
+// installed program plays from `demoFolder` (the demo installed with it)
+// when that holds the scene.
+TPlayFiles ResolvePlayFiles(const TPlayOptions& options, const std::filesystem::path& cwd,
+                            const std::filesystem::path& demoFolder = {});
+
+// The installed demo's folder: `relative` taken from the running
+// executable's folder.
+std::filesystem::path InstalledDemoFolder(const std::filesystem::path& relative);
 
 // Counts frames and times them against the program's start. FrameShown runs
 // on the render thread; the rest only once that thread has ended.

@@ -87,6 +87,30 @@ TEST(PlayOptions, TheMusicIsTheOneGivenElseTheScenesOwnElseTheSharedOne)
     EXPECT_EQ(files.Caption, "Vendrake");
 }
 
+TEST(PlayOptions, WithoutASceneHereTheInstalledDemoPlays)
+{
+    test::TTempFolder folder;
+    const std::filesystem::path cwd = folder.Path() / "here", demo = folder.Path() / "demo";
+    std::filesystem::create_directory(cwd);
+    std::filesystem::create_directory(demo);
+    // No demo installed: the working directory's, whose absence loading reports.
+    EXPECT_EQ(ResolvePlayFiles(Parse({}), cwd, demo).Folder, cwd);
+
+    std::ofstream(demo / "ZuzezurAdor.y3d") << "x";
+    TPlayFiles files = ResolvePlayFiles(Parse({}), cwd, demo);
+    EXPECT_EQ(files.Scene, demo / "ZuzezurAdor.y3d");
+    EXPECT_EQ(files.Music, demo / "vendrake.mp3");
+    EXPECT_EQ(files.Folder, demo);
+    std::ofstream(folder / "song.mp3") << "x";
+    EXPECT_EQ(ResolvePlayFiles(Parse({"--music", "../song.mp3"}), cwd, demo).Music, cwd / "../song.mp3");
+
+    // A scene in the working directory wins, as does a named one.
+    std::ofstream(cwd / "ZuzezurAdor.y3d") << "x";
+    EXPECT_EQ(ResolvePlayFiles(Parse({}), cwd, demo).Folder, cwd);
+    std::ofstream(folder / "mine.y3d") << "x";
+    EXPECT_EQ(ResolvePlayFiles(Parse({"../mine.y3d"}), cwd, demo).Folder, cwd / "..");
+}
+
 TEST(FrameStats, CountsUpToTheLimitAndRatesTheFramesAfterTheFirst)
 {
     // Started at 1 s; first swap 84.25 ms later, then one frame every 20 ms.
