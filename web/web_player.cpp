@@ -1,0 +1,127 @@
+// The web player's entry points, called by the page's script: the scene
+// loaded from the page's files and painted as the desktop program paints it,
+// one frame each time the browser asks for one.
+#include "app/plane_setup.h"
+#include "engine/effect_list.h"
+#include "engine/scene_player.h"
+#include "render/mesh.h"
+#include "scene/gl_entry_points.h"
+#include "scene/viewport.h"
+#include "scenefile/loader.h"
+#include "scenefile/tree_text.h"
+#include "web/fixed_function.h"
+
+#include <emscripten/emscripten.h>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace vendrake;
+
+struct TWebPlayer {
+    TgrCanvas Canvas;
+    std::shared_ptr<TMaxPlayer> Player = std::make_shared<TMaxPlayer>();
+    std::string TreeText;
+    double Clock = 0; // hundredths of a second, as the render thread counts
+    bool Painted = false;
+};
+
+std::unique_ptr<TWebPlayer> Web;
+std::string Message;
+
+// The renderer's canvas: near 0.2, far 1000, 80 degrees, depth test, a
+// viewport and an aspect that follow the 800 by 600 picture.
+void SetUpCanvas(TgrCanvas& canvas, int width, int height)
+{
+    canvas.SetCanvas(nullptr);
+    canvas.SetNear(0.2f);
+    canvas.SetFar(1000.0f);
+    canvas.SetFieldOfView(80.0f);
+    canvas.SetDepthTest(true);
+    canvas.SetUseViewport(true);
+    canvas.SetAutoAspect(true);
+    canvas.SetRect(0, 0, width, height);
+}
+
+// One frame in the render thread's order.
+void PaintFrame(TWebPlayer& web, double delta)
+{
+    web.Clock += delta;
+    gl.glClearColor(0, 0, 0, 1);
+    gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    web.Canvas.Action();
+    web.Player->Render(static_cast<float>(web.Clock), static_cast<float>(delta));
+}
+
+} // namespace
+
+extern "C" {
+
+// Loads the scene file from the folder the page put its files in, on a
+// WebGL 2 context on the canvas. Empty on success, else the message to show.
+EMSCRIPTEN_KEEPALIVE const char* vendrake_start(const char* canvas, const char* folder, const char* sceneFile,
+                                                int width, int height)
+{
+    Message.clear();
+    try {
+        if (const std::string error = web::InstallFixedFunctionGL(canvas); !error.empty())
+            throw std::runtime_error(error);
+        if (chdir(folder) != 0)
+            throw std::runtime_error(std::string("no folder ") + folder);
+        auto web = std::make_unique<TWebPlayer>();
+        SetUpCanvas(web->Canvas, width, height);
+        TWebPlayer& player = *web;
+        web->Player->SetOnLoaded([&player](TMaxPlayer& sender) {
+            if (!sender.Root())
+                return;
+            player.TreeText = vendrake::TreeText(*sender.Root());
+            SetUpPlanes(*sender.Root(), DisableDepthTest, {});
+        });
+        web->Player->SetSceneFile(sceneFile);
+        web->Player->Init(0);
+        const TgrLoader* loader = web->Player->Loader();
+        bool paints = false;
+        if (loader && loader->Others)
+            for (const TgrTreePtr& node : loader->Others->Children())
+                paints = paints || node->Is<TgrViewPort>() || node->Is<TgrPrimitive>();
+        if (!paints)
+            throw std::runtime_error(std::string(sceneFile) +
+                                     ": nothing to paint: the scene file holds no camera and no mesh");
+        Web = std::move(web);
+    } catch (const std::exception& e) {
+        Message = e.what();
+        if (Message.rfind(sceneFile, 0) != 0 && Message.find(sceneFile) == std::string::npos)
+            Message = std::string(sceneFile) + ": " + Message;
+    }
+    return Message.c_str();
+}
+
+// Paints the frame the desktop program shows `seconds` into the scene. The
+// first frame has one painted 1/60 s before it, as the program always has
+// by then; times go forward only.
+EMSCRIPTEN_KEEPALIVE void vendrake_paint(double seconds)
+{
+    if (!Web)
+        return;
+    constexpr double Previous = 1.0 / 60;
+    if (!Web->Painted && seconds > Previous)
+        PaintFrame(*Web, (seconds - Previous) * 100.0 - Web->Clock);
+    Web->Painted = true;
+    PaintFrame(*Web, std::max(0.0, seconds * 100.0 - Web->Clock));
+}
+
+// Where the scene's longest track ends, seconds.
+EMSCRIPTEN_KEEPALIVE double vendrake_scene_end() { return Web ? Web->Player->SceneEnd() : 0; }
+
+// The seconds the scene shows now.
+EMSCRIPTEN_KEEPALIVE double vendrake_scene_time() { return Web ? Web->Player->SceneTime() / 10 : 0; }
+
+// The loaded scene's tree, as text.
+EMSCRIPTEN_KEEPALIVE const char* vendrake_tree_text() { return Web ? Web->TreeText.c_str() : ""; }
+
+}
