@@ -27,7 +27,7 @@ struct TWebPlayer {
     TgrCanvas Canvas;
     std::shared_ptr<TMaxPlayer> Player = std::make_shared<TMaxPlayer>();
     std::string TreeText;
-    double Clock = 0; // hundredths of a second, as the render thread counts
+    float Clock = 0; // hundredths of a second, kept in single precision as the player's own clock is
     bool Painted = false;
 };
 
@@ -48,14 +48,14 @@ void SetUpCanvas(TgrCanvas& canvas, int width, int height)
     canvas.SetRect(0, 0, width, height);
 }
 
-// One frame in the render thread's order.
-void PaintFrame(TWebPlayer& web, double delta)
+// One frame in the render thread's order; the clock moves on by delta.
+void PaintFrame(TWebPlayer& web, float delta)
 {
     web.Clock += delta;
     gl.glClearColor(0, 0, 0, 1);
     gl.glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     web.Canvas.Action();
-    web.Player->Render(static_cast<float>(web.Clock), static_cast<float>(delta));
+    web.Player->Render(web.Clock, delta);
 }
 
 } // namespace
@@ -109,10 +109,12 @@ EMSCRIPTEN_KEEPALIVE void vendrake_paint(double seconds)
     if (!Web)
         return;
     constexpr double Previous = 1.0 / 60;
+    // The deltas are rounded as the desktop's are: a key at the very time
+    // asked for is reached, not missed by a rounding.
     if (!Web->Painted && seconds > Previous)
-        PaintFrame(*Web, (seconds - Previous) * 100.0 - Web->Clock);
+        PaintFrame(*Web, static_cast<float>((seconds - Previous) * 100.0));
     Web->Painted = true;
-    PaintFrame(*Web, std::max(0.0, seconds * 100.0 - Web->Clock));
+    PaintFrame(*Web, static_cast<float>(std::max(0.0, seconds * 100.0 - Web->Clock)));
 }
 
 // Where the scene's longest track ends, seconds.

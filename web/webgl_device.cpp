@@ -207,7 +207,7 @@ std::string TWebGL::CreateContext(const char* canvas)
     emscripten_webgl_init_context_attributes(&attributes);
     attributes.alpha = false;
     attributes.depth = true;
-    attributes.stencil = false;
+    attributes.stencil = true;
     attributes.antialias = false;
     attributes.premultipliedAlpha = false;
     attributes.preserveDrawingBuffer = true;
