@@ -9,6 +9,7 @@
 #include "tools/y3d/progress.h"
 #include "tools/y3d/render.h"
 #include "tools/y3d/scene_commands.h"
+#include "tools/y3d/web_site.h"
 
 #include <cstdio>
 #include <exception>
@@ -54,6 +55,12 @@ const char* const HelpText =
     "  export SCENE OUT.gltf|OUT.glb\n"
     "                          write a scene file as glTF 2.0 for Blender and glTF viewers:\n"
     "                          meshes, materials, textures, camera, light and animation\n"
+    "  web SCENE OUT_DIR [--music FILE]\n"
+    "                          write a folder any static web server can serve, in which a\n"
+    "                          browser plays the scene: the web player (from\n"
+    "                          $VENDRAKE_WEB_DIR, else as scripts/web-build built it),\n"
+    "                          the scene, the texture files it names, its music (--music,\n"
+    "                          else the MP3 the program plays beside it) and site.json\n"
     "  --help                  show this text\n"
     "\n"
     "No command needs an X display: render draws through GLX when there is one and\n"
@@ -159,6 +166,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Export(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (command == "import")
             return Import(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+        if (command == "web")
+            return Web(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (command == "render")
             return Render(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
                           &err == &std::cerr && ::isatty(STDERR_FILENO));
