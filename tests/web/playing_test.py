@@ -71,7 +71,7 @@ def main():
         page = browser.new_page()
         page.navigate(server.url('index.html?t=%d' % START))
         state = page.wait_for('document.title === "error" ? "error: " + document.getElementById("error").textContent'
-                              ' : !!window.vendrake && document.body.innerText.includes("Click to play") && "ready"',
+                              ' : !!window.vendrake && document.body.innerText.toLowerCase().includes("click to play") && "ready"',
                               timeout=LOAD_SECONDS)
         if state != 'ready':
             raise SystemExit('the page did not load: %s' % state)
@@ -81,9 +81,9 @@ def main():
 
         # Frames keep coming, and the scene and the song keep together.
         samples = []
-        for _ in range(8):
+        for _ in range(6):
             samples.append(page.evaluate('({frames: window.vendrake.frames, clock: window.vendrake.clock()})'))
-            time.sleep(0.5)
+            time.sleep(1)
         frames = [s['frames'] for s in samples]
         print('frames painted: %s' % frames)
         print('scene - audio, ms: %s' % ' '.join('%.1f' % (1000 * (s['clock']['scene'] - s['clock']['audio']))
