@@ -109,7 +109,7 @@ def first_frame(browser, server, loads):
 def frame_rate(browser, server, start, seconds):
     page = browser.new_page()
     page.navigate(server.url('index.html?t=%g' % start))
-    page.wait_for('window.vendrake', timeout=180)
+    page.wait_for('document.body.innerText.toLowerCase().includes("click to play")', timeout=180)
     page.click(*page.evaluate('(() => { const r = document.getElementById("player").getBoundingClientRect();'
                               ' return [r.left + r.width / 2, r.top + r.height / 2]; })()'))
     page.wait_for('window.vendrake.frames > 1', timeout=60)
