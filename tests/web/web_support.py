@@ -9,7 +9,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from devtools_pipe import Browser, DevToolsError, SiteServer  # noqa: E402,F401
+from devtools_pipe import Browser, SiteServer  # noqa: E402,F401  (the tests take both from here)
 
 # Killed (a test's time is up), a test still tears its browser and server
 # down on the way out.
