@@ -948,7 +948,7 @@ public:
         FIndices.resize(std::size_t(count));
         for (GLsizei i = 0; i < count; ++i)
             FIndices[std::size_t(i)] = std::uint32_t(first + i);
-        DrawArrayIndices(mode, std::uint32_t(first + count - 1));
+        DrawArrayIndices(mode, std::uint32_t(first + count - 1), FIndices.data(), FIndices.size());
     }
 
     void DrawElements(GLenum mode, GLsizei count, GLenum type, const void* indices)
@@ -957,24 +957,36 @@ public:
             return Error(GL_INVALID_VALUE);
         if (count == 0 || !C.Vertex.Enabled || !indices)
             return;
-        FIndices.resize(std::size_t(count));
+        if (type != GL_UNSIGNED_INT && type != GL_UNSIGNED_SHORT && type != GL_UNSIGNED_BYTE)
+            return Error(GL_INVALID_ENUM);
+        const auto* bytes = static_cast<const std::uint8_t*>(indices);
         std::uint32_t highest = 0;
+        if (type == GL_UNSIGNED_INT && !NeedsAssembly(mode)) {
+            // The program's own 32-bit indices go to the device as they are.
+            const auto* wide = static_cast<const std::uint32_t*>(indices);
+            if (reinterpret_cast<std::uintptr_t>(indices) % 4 == 0) {
+                for (GLsizei i = 0; i < count; ++i)
+                    highest = std::max(highest, wide[i]);
+                DrawArrayIndices(mode, highest, wide, std::size_t(count));
+                return;
+            }
+        }
+        FIndices.resize(std::size_t(count));
         for (GLsizei i = 0; i < count; ++i) {
             std::uint32_t index;
-            if (type == GL_UNSIGNED_INT)
-                std::memcpy(&index, static_cast<const std::uint8_t*>(indices) + 4 * i, 4);
-            else if (type == GL_UNSIGNED_SHORT) {
+            if (type == GL_UNSIGNED_INT) {
+                std::memcpy(&index, bytes + 4 * i, 4);
+            } else if (type == GL_UNSIGNED_SHORT) {
                 std::uint16_t s;
-                std::memcpy(&s, static_cast<const std::uint8_t*>(indices) + 2 * i, 2);
+                std::memcpy(&s, bytes + 2 * i, 2);
                 index = s;
-            } else if (type == GL_UNSIGNED_BYTE)
-                index = static_cast<const std::uint8_t*>(indices)[i];
-            else
-                return Error(GL_INVALID_ENUM);
+            } else {
+                index = bytes[i];
+            }
             FIndices[std::size_t(i)] = index;
             highest = std::max(highest, index);
         }
-        DrawArrayIndices(mode, highest);
+        DrawArrayIndices(mode, highest, FIndices.data(), FIndices.size());
     }
 
     // The painting calls, one draw each.
@@ -982,6 +994,8 @@ public:
     {
         if (FInBegin)
             return Error(GL_INVALID_OPERATION);
+        if (mask & GL_COLOR_BUFFER_BIT)
+            Device.NewFrame();
         Device.Clear(mask, S.ClearColor, S.ClearDepth, S.DepthMask);
         FArraysOnDevice = false;
     }
@@ -1042,15 +1056,16 @@ private:
         }
     }
 
-    void DrawArrayIndices(GLenum mode, std::uint32_t highest)
+    void DrawArrayIndices(GLenum mode, std::uint32_t highest, const std::uint32_t* indices, std::size_t count)
     {
         if (!C.Vertex.Pointer)
             return;
         if (NeedsAssembly(mode)) {
-            FAssembled.resize(FIndices.size());
-            for (std::size_t i = 0; i < FIndices.size(); ++i)
-                FetchVertex(FIndices[i], FAssembled[i]);
-            for (std::size_t i = 0; i < FIndices.size(); ++i)
+            FAssembled.resize(count);
+            for (std::size_t i = 0; i < count; ++i)
+                FetchVertex(indices[i], FAssembled[i]);
+            FIndices.resize(count);
+            for (std::size_t i = 0; i < count; ++i)
                 FIndices[i] = std::uint32_t(i);
             DrawAssembled(mode, FAssembled, FIndices);
             return;
@@ -1062,7 +1077,7 @@ private:
         ArraySources(highest, attributes);
         for (TAttribSource& a : attributes)
             a.Reuse = reuse && a.Size != 0;
-        Device.Draw(shading, attributes, mode, 0, FIndices.size(), FIndices.data());
+        Device.Draw(shading, attributes, mode, 0, count, indices);
         if (!reuse) {
             FArraysOnDevice = true;
             FArraysGeneration = FArrayGeneration;

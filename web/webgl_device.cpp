@@ -432,16 +432,18 @@ void TWebGL::Draw(const TShading& shading, const TAttribSource (&attributes)[Att
                 owner = j;
                 break;
             }
-        glBindBuffer(GL_ARRAY_BUFFER, FBuffers[owner]);
-        if (owner == i && !a.Reuse)
-            glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(a.Floats * sizeof(float)), a.Data, GL_STREAM_DRAW);
+        if (owner != i)
+            FSlotBuffer[i] = FSlotBuffer[owner];
+        else if (!a.Reuse || !FSlotBuffer[i])
+            FSlotBuffer[i] = Upload(GL_ARRAY_BUFFER, a.Data, a.Floats * sizeof(float), FBuffers[i]);
+        glBindBuffer(GL_ARRAY_BUFFER, FSlotBuffer[i]);
         glEnableVertexAttribArray(i);
         const int stride = a.Stride ? a.Stride : a.Size;
         glVertexAttribPointer(i, a.Size, GL_FLOAT, GL_FALSE, stride * int(sizeof(float)),
                               reinterpret_cast<const void*>(a.Offset * sizeof(float)));
     }
     if (indices) {
-        glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(count * sizeof(std::uint32_t)), indices, GL_STREAM_DRAW);
+        Upload(GL_ELEMENT_ARRAY_BUFFER, indices, count * sizeof(std::uint32_t), FIndexBuffer);
         glDrawElements(mode, GLsizei(count), GL_UNSIGNED_INT, nullptr);
     } else {
         glDrawArrays(mode, GLint(first), GLsizei(count));
@@ -449,5 +451,63 @@ void TWebGL::Draw(const TShading& shading, const TAttribSource (&attributes)[Att
 }
 
 void TWebGL::Finish() { glFinish(); }
+
+namespace {
+
+constexpr std::size_t CachedFrom = 64 * 1024;
+constexpr std::uint64_t KeptFrames = 120;
+
+std::uint64_t HashBytes(const void* data, std::size_t bytes)
+{
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ bytes;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        h = (h ^ word) * 0x100000001B3ull;
+        h ^= h >> 29;
+    }
+    for (; i < bytes; ++i)
+        h = (h ^ p[i]) * 0x100000001B3ull;
+    return h;
+}
+
+} // namespace
+
+std::uint32_t TWebGL::Upload(std::uint32_t target, const void* data, std::size_t bytes, std::uint32_t stream)
+{
+    if (bytes < CachedFrom) {
+        glBindBuffer(target, stream);
+        glBufferData(target, GLsizeiptr(bytes), data, GL_STREAM_DRAW);
+        return stream;
+    }
+    TCachedBuffer& cached = FCache[{data, bytes}];
+    const std::uint64_t hash = HashBytes(data, bytes);
+    if (!cached.Buffer) {
+        glGenBuffers(1, &cached.Buffer);
+        cached.Hash = ~hash;
+    }
+    glBindBuffer(target, cached.Buffer);
+    if (cached.Hash != hash) {
+        glBufferData(target, GLsizeiptr(bytes), data, GL_STATIC_DRAW);
+        cached.Hash = hash;
+    }
+    cached.LastFrame = FFrame;
+    return cached.Buffer;
+}
+
+void TWebGL::NewFrame()
+{
+    ++FFrame;
+    for (auto it = FCache.begin(); it != FCache.end();) {
+        if (FFrame - it->second.LastFrame > KeptFrames) {
+            glDeleteBuffers(1, &it->second.Buffer);
+            it = FCache.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
 
 } // namespace vendrake::web

@@ -7,7 +7,9 @@
 // values are OpenGL's, which WebGL shares for everything passed here.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 namespace vendrake::web {
 
@@ -98,8 +100,22 @@ public:
     void Draw(const TShading& shading, const TAttribSource (&attributes)[AttributeCount], std::uint32_t mode,
               std::size_t first, std::size_t count, const std::uint32_t* indices);
     void Finish();
+    // A new frame: buffers kept for data that no draw has used for a while
+    // are let go.
+    void NewFrame();
 
 private:
+    // Large arrays are kept on the device between draws and frames, under
+    // the address and size of the program's copy, and sent again only when
+    // the bytes' hash says they changed: a mesh sends its vertices once,
+    // not every frame.
+    struct TCachedBuffer {
+        std::uint32_t Buffer = 0;
+        std::uint64_t Hash = 0;
+        std::uint64_t LastFrame = 0;
+    };
+    std::uint32_t Upload(std::uint32_t target, const void* data, std::size_t bytes, std::uint32_t stream);
+
     void Build();
     void ApplyRaster(const TShading& shading);
     void ApplyUniforms(const TShading& shading);
@@ -112,6 +128,9 @@ private:
     bool FHaveShading = false;
     TShading FLast{};
     std::uint32_t FBoundTexture[MaxUnits] = {};
+    std::uint32_t FSlotBuffer[AttributeCount] = {};
+    std::map<std::pair<const void*, std::size_t>, TCachedBuffer> FCache;
+    std::uint64_t FFrame = 0;
 };
 
 } // namespace vendrake::web
