@@ -185,9 +185,10 @@ struct TVertex {
     float Color[4];
     float TexCoord[MaxUnits][4];
     float Offset[2];
+    float Line[8]; // a wide line's corners in window coordinates
 };
 constexpr int VertexFloats = sizeof(TVertex) / sizeof(float);
-static_assert(VertexFloats == 21);
+static_assert(VertexFloats == 29);
 
 bool IsTriangleMode(GLenum mode)
 {
@@ -276,6 +277,101 @@ std::size_t TypeSize(GLenum type)
     case GL_SHORT: case GL_UNSIGNED_SHORT: return 2;
     default: return 1;
     }
+}
+
+// Where a wide line's ends go so that its first and last pixels are the ones
+// the diamond-exit rule draws: the quad alone would take every pixel whose
+// centre lies between the ends. Window coordinates, y down; the shifts are
+// per end, in pixels.
+struct TLineEnds {
+    bool XMajor = true;
+    float Shift[2][2] = {{0, 0}, {0, 0}};
+};
+
+float Sign(float x) { return x < 0 ? -1.0f : 1.0f; }
+float Fraction(float x) { return x - std::floor(x); }
+
+TLineEnds DiamondExitEnds(float x1, float y1, float x2, float y2)
+{
+    TLineEnds ends;
+    const float dx = x1 - x2, dy = y1 - y2;
+    const float x1diff = x1 - std::floor(x1) - 0.5f, y1diff = y1 - std::floor(y1) - 0.5f;
+    float x2diff = x2 - std::floor(x2) - 0.5f, y2diff = y2 - std::floor(y2) - 0.5f;
+    float* start = ends.Shift[0];
+    float* end = ends.Shift[1];
+    if (std::fabs(dx) >= std::fabs(dy)) {
+        const float dydx = dy / dx;
+        if (y2diff == -0.5f && dy < 0)
+            y2diff = 0.5f;
+        bool drawStart, drawEnd;
+        if (std::fabs(x1diff) + std::fabs(y1diff) < 0.5f)
+            drawStart = true;
+        else if (Sign(x1diff) == Sign(-dx))
+            drawStart = false;
+        else if (Sign(-y1diff) != Sign(dy))
+            drawStart = true;
+        else {
+            const float at = Fraction(y1) + x1diff * dydx;
+            drawStart = at < 1 && at > 0;
+        }
+        if (std::fabs(x2diff) + std::fabs(y2diff) < 0.5f)
+            drawEnd = false;
+        else if (Sign(x2diff) != Sign(-dx))
+            drawEnd = false;
+        else if (Sign(-y2diff) == Sign(dy))
+            drawEnd = true;
+        else {
+            const float at = Fraction(y2) + x2diff * dydx;
+            drawEnd = at < 1 && at > 0;
+        }
+        const bool willDrawStart = Sign(-x1diff) != Sign(dx);
+        const bool willDrawEnd = Sign(x2diff) == Sign(-dx) || x2diff == 0;
+        if (willDrawStart != drawStart) {
+            start[0] = dx < 0 ? -x1diff - 0.5f : -x1diff + 0.5f;
+            start[1] = start[0] * dydx;
+        }
+        if (willDrawEnd != drawEnd) {
+            end[0] = dx < 0 ? -x2diff - 0.5f : -x2diff + 0.5f;
+            end[1] = end[0] * dydx;
+        }
+    } else {
+        ends.XMajor = false;
+        const float dxdy = dx / dy;
+        if (x2diff == -0.5f && dx < 0)
+            x2diff = 0.5f;
+        bool drawStart, drawEnd;
+        if (std::fabs(x1diff) + std::fabs(y1diff) < 0.5f)
+            drawStart = true;
+        else if (Sign(-y1diff) == Sign(dy))
+            drawStart = false;
+        else if (Sign(x1diff) != Sign(-dx))
+            drawStart = true;
+        else {
+            const float at = Fraction(x1) + y1diff * dxdy;
+            drawStart = at < 1 && at > 0;
+        }
+        if (std::fabs(x2diff) + std::fabs(y2diff) < 0.5f)
+            drawEnd = false;
+        else if (Sign(-y2diff) != Sign(dy))
+            drawEnd = false;
+        else if (Sign(x2diff) == Sign(-dx))
+            drawEnd = true;
+        else {
+            const float at = Fraction(x2) + y2diff * dxdy;
+            drawEnd = at < 1 && at >= 0;
+        }
+        const bool willDrawStart = Sign(y1diff) == Sign(dy);
+        const bool willDrawEnd = Sign(-y2diff) == Sign(dy) || y2diff == 0;
+        if (willDrawStart != drawStart) {
+            start[1] = dy > 0 ? -y1diff + 0.5f : -y1diff - 0.5f;
+            start[0] = start[1] * dxdy;
+        }
+        if (willDrawEnd != drawEnd) {
+            end[1] = dy > 0 ? -y2diff + 0.5f : -y2diff - 0.5f;
+            end[0] = end[1] * dxdy;
+        }
+    }
+    return ends;
 }
 
 class TEmulator {
@@ -1090,8 +1186,8 @@ private:
     // others converted.
     void ArraySources(std::uint32_t highest, TAttribSource (&out)[AttributeCount])
     {
-        const TArray* arrays[AttributeCount] = {&C.Vertex, &C.Normal, &C.Color, &C.TexCoord[0], &C.TexCoord[1], nullptr};
-        const float* constants[AttributeCount] = {nullptr, S.Normal, S.Color, S.TexCoord[0], S.TexCoord[1], nullptr};
+        const TArray* arrays[AttributeCount] = {&C.Vertex, &C.Normal, &C.Color, &C.TexCoord[0], &C.TexCoord[1], nullptr, nullptr, nullptr};
+        const float* constants[AttributeCount] = {nullptr, S.Normal, S.Color, S.TexCoord[0], S.TexCoord[1], nullptr, nullptr, nullptr};
         const std::uint8_t* low = nullptr;
         const std::uint8_t* high = nullptr;
         for (int i = 0; i < AttributeCount; ++i) {
@@ -1171,8 +1267,9 @@ private:
         const float* base = vertices.empty() ? nullptr : vertices[0].Position;
         const std::size_t offsets[AttributeCount] = {offsetof(TVertex, Position), offsetof(TVertex, Normal),
                                                      offsetof(TVertex, Color), offsetof(TVertex, TexCoord),
-                                                     offsetof(TVertex, TexCoord) + 16, offsetof(TVertex, Offset)};
-        const int sizes[AttributeCount] = {4, 3, 4, 4, 4, 2};
+                                                     offsetof(TVertex, TexCoord) + 16, offsetof(TVertex, Offset),
+                                                     offsetof(TVertex, Line), offsetof(TVertex, Line) + 16};
+        const int sizes[AttributeCount] = {4, 3, 4, 4, 4, 2, 4, 4};
         for (int i = 0; i < AttributeCount; ++i) {
             attributes[i].Size = sizes[i];
             attributes[i].Data = base;
@@ -1235,6 +1332,8 @@ private:
         FWideIndices.clear();
         std::vector<std::uint32_t> thin;
         const float half = width / 2;
+        const float w = float(S.Viewport[2]), h = float(S.Viewport[3]);
+        const auto snap = [](float v) { return std::nearbyint(v * 256.0f) / 256.0f; };
         for (std::size_t s = 0; s + 1 < segments.size(); s += 2) {
             const TVertex& a = vertices[segments[s]];
             const TVertex& b = vertices[segments[s + 1]];
@@ -1243,16 +1342,32 @@ private:
                 thin.insert(thin.end(), {segments[s], segments[s + 1]});
                 continue;
             }
-            const float dx = (cb[0] / cb[3] - ca[0] / ca[3]) * float(S.Viewport[2]);
-            const float dy = (cb[1] / cb[3] - ca[1] / ca[3]) * float(S.Viewport[3]);
-            const bool xMajor = std::fabs(dx) >= std::fabs(dy);
-            const float ox = xMajor ? 0 : half, oy = xMajor ? half : 0;
+            // Window coordinates, y up as the fragment's position counts.
+            const float ax = (ca[0] / ca[3] + 1) * 0.5f * w + float(S.Viewport[0]);
+            const float ay = (ca[1] / ca[3] + 1) * 0.5f * h + float(S.Viewport[1]);
+            const float bx = (cb[0] / cb[3] + 1) * 0.5f * w + float(S.Viewport[0]);
+            const float by = (cb[1] / cb[3] + 1) * 0.5f * h + float(S.Viewport[1]);
+            // The rule for the ends is spelt with y down.
+            const TLineEnds ends = DiamondExitEnds(ax, h - ay, bx, h - by);
+            const bool xMajor = ends.XMajor;
+            const float sax = snap(ax + ends.Shift[0][0]), say = snap(ay - ends.Shift[0][1]);
+            const float sbx = snap(bx + ends.Shift[1][0]), sby = snap(by - ends.Shift[1][1]);
+            const float px = xMajor ? 0 : half, py = xMajor ? half : 0;
+            const float corners[8] = {sax - px, say - py, sbx - px, sby - py, sbx + px, sby + py, sax + px, say + py};
+            // The quad drawn reaches further every way; the fragment shader
+            // keeps the pixels inside the corners, at the rasteriser's own
+            // sub-pixel precision rather than the browser's.
+            const float along = xMajor ? (bx >= ax ? 1.0f : -1.0f) : (by >= ay ? 1.0f : -1.0f);
+            const float ex = xMajor ? 2 * along : 0, ey = xMajor ? 0 : 2 * along;
+            const float ox = xMajor ? 0 : half + 1, oy = xMajor ? half + 1 : 0;
             const auto base = std::uint32_t(FWide.size());
-            for (const TVertex* end : {&a, &b})
+            const TVertex* ends2[2] = {&a, &b};
+            for (int e = 0; e < 2; ++e)
                 for (float sign : {-1.0f, 1.0f}) {
-                    TVertex v = *end;
-                    v.Offset[0] = sign * ox;
-                    v.Offset[1] = sign * oy;
+                    TVertex v = *ends2[e];
+                    v.Offset[0] = sign * ox + (e == 0 ? -ex : ex);
+                    v.Offset[1] = sign * oy + (e == 0 ? -ey : ey);
+                    std::copy_n(corners, 8, v.Line);
                     FWide.push_back(v);
                 }
             // Each triangle ends with the line's second vertex, whose colour
@@ -1260,8 +1375,11 @@ private:
             FWideIndices.insert(FWideIndices.end(), {base, base + 1, base + 3, base + 1, base, base + 2});
         }
         shading.Cull = false;
-        if (!FWideIndices.empty())
+        if (!FWideIndices.empty()) {
+            shading.LineCoverage = true;
             DrawVertices(shading, GL_TRIANGLES, FWide, FWideIndices);
+            shading.LineCoverage = false;
+        }
         if (!thin.empty())
             DrawVertices(shading, GL_LINES, vertices, thin);
     }

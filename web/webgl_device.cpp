@@ -23,6 +23,8 @@ layout(location = 2) in vec4 aColor;
 layout(location = 3) in vec4 aTexCoord0;
 layout(location = 4) in vec4 aTexCoord1;
 layout(location = 5) in vec2 aOffset;
+layout(location = 6) in vec4 aLine0;
+layout(location = 7) in vec4 aLine1;
 uniform mat4 uModelView;
 uniform mat4 uProjection;
 uniform mat3 uNormalMatrix;
@@ -49,6 +51,8 @@ out vec4 vColor;
 flat out vec4 vFlatColor;
 out vec4 vTexCoord0;
 out vec4 vTexCoord1;
+flat out vec4 vLine0;
+flat out vec4 vLine1;
 
 void main()
 {
@@ -97,6 +101,8 @@ void main()
     vFlatColor = color;
     vTexCoord0 = aTexCoord0;
     vTexCoord1 = aTexCoord1;
+    vLine0 = aLine0;
+    vLine1 = aLine1;
     gl_Position = uProjection * eye;
     gl_Position.xy += aOffset * 2.0 / uViewportSize * gl_Position.w;
     gl_PointSize = uPointSize;
@@ -111,7 +117,10 @@ in vec4 vColor;
 flat in vec4 vFlatColor;
 in vec4 vTexCoord0;
 in vec4 vTexCoord1;
+flat in vec4 vLine0;
+flat in vec4 vLine1;
 uniform bool uFlat;
+uniform bool uLineCoverage;
 uniform sampler2D uSampler0;
 uniform sampler2D uSampler1;
 uniform bool uUnitOn[2];
@@ -156,8 +165,25 @@ vec4 Environment(vec4 cf, vec4 ct, int mode, bool rgba, vec4 cc)
     return cf;
 }
 
+// Whether the pixel's centre lies in the quad of a wide line's corners,
+// taken at the precision the desktop rasteriser snaps them to.
+bool InsideLine(vec2 p)
+{
+    vec2 c[4] = vec2[4](vLine0.xy, vLine0.zw, vLine1.xy, vLine1.zw);
+    bool below = false, above = false;
+    for (int i = 0; i < 4; ++i) {
+        vec2 a = c[i], b = c[(i + 1) % 4];
+        float side = (b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x);
+        below = below || side < 0.0;
+        above = above || side > 0.0;
+    }
+    return !(below && above);
+}
+
 void main()
 {
+    if (uLineCoverage && !InsideLine(gl_FragCoord.xy))
+        discard;
     vec4 color = uFlat ? vFlatColor : vColor;
     if (uUnitOn[0])
         color = Environment(color, Sample(uSampler0, vTexCoord0, uClamp[0], uRgba[0]), uEnvMode[0], uRgba[0], uEnvColor[0]);
@@ -171,7 +197,7 @@ enum TUniform {
     uModelView, uProjection, uNormalMatrix, uLighting, uLocalViewer, uColorMaterial, uLightCount,
     uLightAmbient, uLightDiffuse, uLightSpecular, uLightPosition, uSpotDirection, uSpot, uAttenuation,
     uSceneAmbient, uMaterialAmbient, uMaterialDiffuse, uMaterialSpecular, uMaterialEmission, uShininess,
-    uPointSize, uViewportSize, uFlat, uSampler0, uSampler1, uUnitOn, uEnvMode, uRgba, uEnvColor, uClamp,
+    uPointSize, uViewportSize, uFlat, uSampler0, uSampler1, uUnitOn, uEnvMode, uRgba, uEnvColor, uClamp, uLineCoverage,
     UniformCount
 };
 
@@ -180,7 +206,7 @@ const char* const UniformNames[UniformCount] = {
     "uLightAmbient", "uLightDiffuse", "uLightSpecular", "uLightPosition", "uSpotDirection", "uSpot", "uAttenuation",
     "uSceneAmbient", "uMaterialAmbient", "uMaterialDiffuse", "uMaterialSpecular", "uMaterialEmission",
     "uShininess", "uPointSize", "uViewportSize", "uFlat", "uSampler0", "uSampler1", "uUnitOn", "uEnvMode",
-    "uRgba", "uEnvColor", "uClamp"};
+    "uRgba", "uEnvColor", "uClamp", "uLineCoverage"};
 
 GLuint Compile(GLenum kind, const char* source)
 {
@@ -387,6 +413,8 @@ void TWebGL::ApplyUniforms(const TShading& s)
         glUniform2f(FUniform[uViewportSize], float(s.Viewport[2]), float(s.Viewport[3]));
     if (first || s.Flat != o.Flat)
         glUniform1i(FUniform[uFlat], s.Flat);
+    if (first || s.LineCoverage != o.LineCoverage)
+        glUniform1i(FUniform[uLineCoverage], s.LineCoverage);
     if (first || !Same(s.Units, o.Units)) {
         GLint on[MaxUnits], mode[MaxUnits], rgba[MaxUnits];
         float color[MaxUnits * 4], clampInfo[MaxUnits * 4];

@@ -54,6 +54,8 @@ struct TShading {
     float Shininess = 0;
     float PointSize = 1;
     TUnitUniforms Units[MaxUnits];
+    // Wide lines: only the pixels inside the corners each vertex carries.
+    bool LineCoverage = false;
     // Raster state.
     bool Blend = false;
     std::uint32_t BlendSource = 1, BlendDest = 0;
@@ -67,7 +69,7 @@ struct TShading {
 };
 
 // The vertex attributes, in this order.
-enum TAttribute { aPosition, aNormal, aColor, aTexCoord0, aTexCoord1, aOffset, AttributeCount };
+enum TAttribute { aPosition, aNormal, aColor, aTexCoord0, aTexCoord1, aOffset, aLine0, aLine1, AttributeCount };
 
 // One attribute of a draw: an array of Size floats a vertex, or a constant.
 struct TAttribSource {
