@@ -52,12 +52,7 @@ void TRenderer::SetupCanvas()
 {
     FCanvas = std::make_unique<TgrCanvas>();
     FCanvas->SetCanvas(FSurface ? &FSurface->Canvas() : nullptr);
-    FCanvas->SetNear(0.2f);
-    FCanvas->SetFar(1000.0f);
-    FCanvas->SetFieldOfView(80.0f);
-    FCanvas->SetDepthTest(true);
-    FCanvas->SetUseViewport(true);
-    FCanvas->SetAutoAspect(true);
+    SetCanvasDefaults(*FCanvas);
     FCanvas->UpdateRectFromWindow();
 }
 

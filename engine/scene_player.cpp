@@ -1,9 +1,11 @@
 #include "engine/scene_player.h"
 
 #include "anim/track.h"
+#include "render/mesh.h"
 #include "scenefile/loader.h"
 #include "scene/control.h"
 #include "scene/gl_entry_points.h"
+#include "scene/viewport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +59,16 @@ void TMaxPlayer::Init(std::int32_t Param)
     FEndReached = false;
     FLaps = 0;
     gl.glEnable(GL_CULL_FACE);
+}
+
+bool TMaxPlayer::PaintsAnything() const
+{
+    if (!FLoader || !FLoader->Others)
+        return false;
+    for (const TgrTreePtr& node : FLoader->Others->Children())
+        if (node->Is<TgrViewPort>() || node->Is<TgrPrimitive>())
+            return true;
+    return false;
 }
 
 void TMaxPlayer::Render(float Time, float Delta)

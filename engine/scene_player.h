@@ -39,6 +39,9 @@ public:
     void Render(float Time, float Delta) override;
 
     const TgrTreePtr& Root() const { return FRoot; }
+    // Whether the loaded scene holds a camera or a mesh: a file with neither
+    // (an empty one, or one whose chunks are all unknown) paints black.
+    bool PaintsAnything() const;
     TgrLoader* Loader() const { return FLoader.get(); }
     double SceneTime() const { return FSceneTime; }
     const std::vector<std::string>& SceneNames() const { return FSceneNames; }

@@ -2,12 +2,10 @@
 // loaded from the page's files and painted as the desktop program paints it,
 // one frame each time the browser asks for one.
 #include "app/plane_setup.h"
-#include "engine/effect_list.h"
+#include "engine/renderer.h"
 #include "engine/scene_player.h"
-#include "render/mesh.h"
 #include "scene/gl_entry_points.h"
 #include "scene/viewport.h"
-#include "scenefile/loader.h"
 #include "scenefile/tree_text.h"
 #include "web/fixed_function.h"
 
@@ -33,20 +31,6 @@ struct TWebPlayer {
 
 std::unique_ptr<TWebPlayer> Web;
 std::string Message;
-
-// The renderer's canvas: near 0.2, far 1000, 80 degrees, depth test, a
-// viewport and an aspect that follow the 800 by 600 picture.
-void SetUpCanvas(TgrCanvas& canvas, int width, int height)
-{
-    canvas.SetCanvas(nullptr);
-    canvas.SetNear(0.2f);
-    canvas.SetFar(1000.0f);
-    canvas.SetFieldOfView(80.0f);
-    canvas.SetDepthTest(true);
-    canvas.SetUseViewport(true);
-    canvas.SetAutoAspect(true);
-    canvas.SetRect(0, 0, width, height);
-}
 
 // One frame in the render thread's order; the clock moves on by delta.
 void PaintFrame(TWebPlayer& web, float delta)
@@ -74,7 +58,8 @@ EMSCRIPTEN_KEEPALIVE const char* vendrake_start(const char* canvas, const char* 
         if (chdir(folder) != 0)
             throw std::runtime_error(std::string("no folder ") + folder);
         auto web = std::make_unique<TWebPlayer>();
-        SetUpCanvas(web->Canvas, width, height);
+        SetCanvasDefaults(web->Canvas);
+        web->Canvas.SetRect(0, 0, width, height);
         TWebPlayer& player = *web;
         web->Player->SetOnLoaded([&player](TMaxPlayer& sender) {
             if (!sender.Root())
@@ -84,12 +69,7 @@ EMSCRIPTEN_KEEPALIVE const char* vendrake_start(const char* canvas, const char* 
         });
         web->Player->SetSceneFile(sceneFile);
         web->Player->Init(0);
-        const TgrLoader* loader = web->Player->Loader();
-        bool paints = false;
-        if (loader && loader->Others)
-            for (const TgrTreePtr& node : loader->Others->Children())
-                paints = paints || node->Is<TgrViewPort>() || node->Is<TgrPrimitive>();
-        if (!paints)
+        if (!web->Player->PaintsAnything())
             throw std::runtime_error(std::string(sceneFile) +
                                      ": nothing to paint: the scene file holds no camera and no mesh");
         Web = std::move(web);

@@ -1,6 +1,6 @@
 #include "scenefile/scene_writer.h"
 #include "tests/support/mp3_encoder.h"
-#include "tools/y3d/commands.h"
+#include "tests/tools/y3d_run.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,17 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TResult {
-    int Status;
-    std::string Out, Err;
-};
-
-TResult Y3d(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int status = y3d::Run(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using TResult = test::TY3dResult;
+using test::Y3d;
 
 void WriteText(const fs::path& path, const std::string& text)
 {

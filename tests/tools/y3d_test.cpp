@@ -1,6 +1,6 @@
 #include "scenefile/scene_writer.h"
 #include "tests/app/plane_scene.h"
-#include "tools/y3d/commands.h"
+#include "tests/tools/y3d_run.h"
 
 #include <gtest/gtest.h>
 
@@ -20,17 +20,8 @@ struct TFile {
     ~TFile() { std::filesystem::remove(Path); }
 };
 
-struct TResult {
-    int Status;
-    std::string Out, Err;
-};
-
-TResult Y3d(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int status = y3d::Run(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using TResult = test::TY3dResult;
+using test::Y3d;
 
 void WriteScene(const std::string& path)
 {

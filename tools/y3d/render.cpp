@@ -372,14 +372,7 @@ TFramePainter::TFramePainter(const std::string& sceneFile, int width, int height
         TWorkingDirectory folder(scene.parent_path());
         renderer.InitEffects();
     }
-    // A file without a camera or a mesh (an empty one, or one whose chunks
-    // are all unknown) would come out as black frames.
-    const TgrLoader* loader = F->Player->Loader();
-    bool paints = false;
-    if (loader && loader->Others)
-        for (const TgrTreePtr& node : loader->Others->Children())
-            paints = paints || node->Is<TgrViewPort>() || node->Is<TgrPrimitive>();
-    if (!paints)
+    if (!F->Player->PaintsAnything())
         throw std::runtime_error(sceneFile + ": nothing to paint: the scene file holds no camera and no mesh");
     // The context is this object's from here on.
     renderer.Device()->MakeCurrent();
