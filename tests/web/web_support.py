@@ -34,14 +34,16 @@ def arguments(description):
     return args
 
 
-def make_site(args, name):
-    """A fresh site for the scene made by y3d web in work/name; its path."""
+def make_site(args, name, scene=None):
+    """A fresh site made by y3d web in work/name for the scene (args.scene
+    unless given); its path."""
+    scene = scene or args.scene
     site = os.path.join(args.work, name)
     shutil.rmtree(site, ignore_errors=True)
     env = dict(os.environ, VENDRAKE_WEB_DIR=os.path.abspath(args.web_dir))
-    made = subprocess.run([args.y3d, 'web', args.scene, site], env=env, capture_output=True, text=True)
+    made = subprocess.run([args.y3d, 'web', scene, site], env=env, capture_output=True, text=True)
     if made.returncode != 0:
-        raise SystemExit('y3d web %s %s failed (status %d): %s' % (args.scene, site, made.returncode,
+        raise SystemExit('y3d web %s %s failed (status %d): %s' % (scene, site, made.returncode,
                                                                   made.stderr.strip()))
     return site
 
