@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 namespace vendrake::web {
