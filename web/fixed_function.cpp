@@ -710,7 +710,7 @@ public:
             while (FTextures.count(FNextTexture))
                 ++FNextTexture;
             names[i] = FNextTexture;
-            FTextures[FNextTexture].Handle = 0;
+            FTextures[FNextTexture];
             ++FNextTexture;
         }
     }

@@ -75,7 +75,7 @@ EMSCRIPTEN_KEEPALIVE const char* vendrake_start(const char* canvas, const char* 
         Web = std::move(web);
     } catch (const std::exception& e) {
         Message = e.what();
-        if (Message.rfind(sceneFile, 0) != 0 && Message.find(sceneFile) == std::string::npos)
+        if (Message.find(sceneFile) == std::string::npos)
             Message = std::string(sceneFile) + ": " + Message;
     }
     return Message.c_str();
